@@ -1,0 +1,46 @@
+// CMeiEthernet: the client of one Ethernet connection slot. Brings the
+// EtherCAT master online, opens the UDP connection and performs one request
+// exchange per request record.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "ethernet/virtualethernet.h"
+#include "platform/platform.h"
+
+namespace zarn {
+
+class CMeiEthernet : public CVirtualEthernet {
+ public:
+  CMeiEthernet();
+  ~CMeiEthernet();
+
+  bool Connect(const char* setupFile, const char* address, uint16_t port, uint16_t connectWait,
+               uint16_t socketTimeout);
+  // Closes the connection; stopMaster asks the master to stop as well.
+  void Disconnect(bool stopMaster);
+  int32_t Transact(MeiPacket* packet) override;
+
+  void OnReceive(uint16_t, const platform::UdpSocket&) override {}
+  void OnSend(uint16_t, const platform::UdpSocket&) override {}
+  void OnError(uint32_t, uint32_t) override {}
+
+  uint8_t DriveId() const { return driveId_.load(); }
+  void SetDriveId(uint8_t id) { driveId_.store(id); }
+  uint16_t LastTx(uint8_t* out);
+  uint16_t LastRx(uint8_t* out);
+
+ private:
+  int32_t TransactLocked(MeiPacket* packet);
+
+  std::atomic<uint8_t> driveId_;
+  platform::Event responseEvent_;
+  platform::Mutex transactLock_;
+  char setupFile_[256];
+};
+
+// Bound of the wait for the master's online mode 2 in Connect.
+constexpr uint32_t kOnlineModeWaitMs = 10000;
+
+}  // namespace zarn

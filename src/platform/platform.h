@@ -1,0 +1,195 @@
+// The operating-system services the library uses, behind OS-neutral types.
+// posix/ and win32/ each implement every declaration of this header; nothing
+// above this folder includes an OS header or tests _WIN32.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zarn {
+namespace platform {
+
+// Milliseconds since an arbitrary start, wrapping at 2^32 (GetTickCount).
+uint32_t TickCount();
+void SleepMs(uint32_t milliseconds);
+// Gives up the rest of the time slice (Sleep(0)).
+void YieldThread();
+
+// A modal message with an OK button (posix: one line on standard error).
+void ShowMessageBox(const char* text);
+// One diagnostic line for a debugger (posix: syslog at debug level).
+void DebugTrace(const char* text);
+
+// Converts a text in the thread's ANSI code page (posix: UTF-8) to a
+// NUL-terminated UTF-16 text; false when it does not fit in capacity units.
+bool AnsiToUtf16(const char* text, uint16_t* out, size_t capacity);
+
+// Starts (and releases) one reference to the socket library (Winsock 2.2).
+bool SocketLibraryStartup();
+void SocketLibraryCleanup();
+
+// Manual-reset event.
+class Event {
+ public:
+  Event();
+  ~Event();
+  Event(const Event&) = delete;
+  Event& operator=(const Event&) = delete;
+  bool IsValid() const { return impl_ != nullptr; }
+  void Set();
+  void Reset();
+  // True when the event is (or becomes) signalled within the time-out.
+  bool Wait(uint32_t timeoutMs);
+
+ private:
+  struct Impl;
+  Impl* impl_;
+};
+
+class Mutex {
+ public:
+  Mutex();
+  ~Mutex();
+  Mutex(const Mutex&) = delete;
+  Mutex& operator=(const Mutex&) = delete;
+  void Lock();
+  void Unlock();
+
+ private:
+  struct Impl;
+  Impl* impl_;
+};
+
+class LockGuard {
+ public:
+  explicit LockGuard(Mutex& m) : m_(m) { m_.Lock(); }
+  ~LockGuard() { m_.Unlock(); }
+  LockGuard(const LockGuard&) = delete;
+  LockGuard& operator=(const LockGuard&) = delete;
+
+ private:
+  Mutex& m_;
+};
+
+class Thread {
+ public:
+  typedef uint32_t (*Routine)(void* argument);
+  Thread();
+  ~Thread();
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+  bool Start(Routine routine, void* argument);
+  bool IsStarted() const { return impl_ != nullptr; }
+  // Waits for the thread to end; true when it ended (the handle is then
+  // released). On a time-out the thread stays joinable.
+  bool Join(uint32_t timeoutMs);
+
+ private:
+  struct Impl;
+  Impl* impl_;
+};
+
+class DynamicLibrary {
+ public:
+  // The file name of a library called base on this system
+  // ("libbase.so" on posix, "base.dll" on Windows).
+  static void FileName(const char* base, char* out, size_t size);
+  DynamicLibrary();
+  ~DynamicLibrary();
+  DynamicLibrary(const DynamicLibrary&) = delete;
+  DynamicLibrary& operator=(const DynamicLibrary&) = delete;
+  bool Open(const char* name);
+  void* Resolve(const char* symbol) const;
+  void Close();
+  bool IsOpen() const { return handle_ != nullptr; }
+
+ private:
+  void* handle_;
+};
+
+// Line-error flags in the Windows CE_* coding.
+enum : uint32_t {
+  kLineErrorOverrun = 0x0002,  // CE_OVERRUN
+  kLineErrorParity = 0x0004,   // CE_RXPARITY
+  kLineErrorFrame = 0x0008,    // CE_FRAME
+  kLineErrorBreak = 0x0010,    // CE_BREAK
+};
+
+// A serial port opened for the library's line discipline: raw bytes, no
+// flow control, RTS held off, driver queues of 65 bytes, reads that never
+// block longer than their time-out.
+class SerialDevice {
+ public:
+  SerialDevice();
+  ~SerialDevice();
+  SerialDevice(const SerialDevice&) = delete;
+  SerialDevice& operator=(const SerialDevice&) = delete;
+
+  // name: "COMn" (portNumber n) or, on posix, a device path starting with '/'.
+  // parity and stopBits in the Windows DCB coding.
+  bool Open(const char* name, unsigned portNumber, uint32_t baud, uint8_t parity, uint8_t byteSize,
+            uint8_t stopBits);
+  void Close();
+  bool IsOpen() const;
+
+  enum WaitResult { kInput, kWoken, kFailed };
+  // Blocks until bytes are waiting, Wake() is called, or the device fails.
+  WaitResult WaitForInput();
+  // Reports and clears line errors (CE_* flags); *inQueue = bytes waiting.
+  uint32_t ClearErrors(uint32_t* inQueue);
+  // Reads up to n bytes that are waiting; returns the count or -1.
+  int32_t Read(uint8_t* buffer, uint32_t n);
+  // Writes n bytes and flushes them to the line; returns the count written or -1.
+  int32_t Write(const uint8_t* buffer, uint32_t n);
+  // Discards both driver queues.
+  void Purge();
+  // Makes a pending or the next WaitForInput return kWoken.
+  void Wake();
+
+  struct Impl;  // opaque, per system
+
+ private:
+  Impl* impl_;
+};
+
+// An IPv4 UDP socket connected to one peer, watched for network events.
+class UdpSocket {
+ public:
+  UdpSocket();
+  ~UdpSocket();
+  UdpSocket(const UdpSocket&) = delete;
+  UdpSocket& operator=(const UdpSocket&) = delete;
+
+  bool Create();
+  bool IsCreated() const;
+  // SO_RCVTIMEO and SO_SNDTIMEO in milliseconds.
+  bool SetTimeouts(uint32_t milliseconds);
+  // Non-blocking connect, then waits up to waitSeconds for writability.
+  bool Connect(const char* address, uint16_t port, uint32_t waitSeconds);
+  // Associates the socket with its event for the watch loop (non-blocking from here on).
+  bool Watch();
+  int32_t Send(const uint8_t* data, uint32_t n);
+
+  enum ReceiveResult { kReceived, kWouldBlock, kFailed };
+  // Receives one datagram of at most capacity bytes; a larger one is a failure.
+  ReceiveResult Receive(uint8_t* buffer, uint32_t capacity, uint32_t* received, int* error);
+
+  enum : uint32_t { kEventRead = 1, kEventClose = 2, kEventConnect = 4 };
+  enum WaitResult { kEvents, kTimeout, kWoken, kWaitFailed };
+  // Waits up to timeoutMs for network events; on kEvents *events holds kEvent* flags
+  // and *readError the error attached to the read event (0 when none).
+  WaitResult WaitEvents(uint32_t timeoutMs, uint32_t* events, int* readError);
+  void Wake();
+  // Dotted address and host-order port of the peer; false when unknown.
+  bool PeerName(char* address, size_t size, uint16_t* port) const;
+  void Close();
+  // Composes "%s. %s" from text and the platform's message for the last socket error.
+  static void FormatLastError(const char* text, char* out, size_t size);
+
+ private:
+  struct Impl;
+  Impl* impl_;
+};
+
+}  // namespace platform
+}  // namespace zarn

@@ -1,0 +1,213 @@
+// posix: time, events, locks, threads, message box, debug trace, dynamic libraries.
+#include <dlfcn.h>
+#include <errno.h>
+#include <pthread.h>
+#include <sched.h>
+#include <stdio.h>
+#include <syslog.h>
+#include <time.h>
+
+#include <new>
+
+#include "platform/platform.h"
+
+namespace zarn {
+namespace platform {
+
+uint32_t TickCount() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+}
+
+void SleepMs(uint32_t milliseconds) {
+  timespec ts;
+  ts.tv_sec = milliseconds / 1000u;
+  ts.tv_nsec = static_cast<long>(milliseconds % 1000u) * 1000000L;
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+void YieldThread() { sched_yield(); }
+
+void ShowMessageBox(const char* text) { fprintf(stderr, "zarn: %s\n", text); }
+
+void DebugTrace(const char* text) { syslog(LOG_DEBUG, "zarn: %s", text); }
+
+bool AnsiToUtf16(const char* text, uint16_t* out, size_t capacity) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  size_t n = 0;
+  while (*p) {
+    uint32_t c = *p++;
+    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    if (extra) c &= 0x3Fu >> extra;
+    for (; extra > 0 && (*p & 0xC0) == 0x80; --extra) c = (c << 6) | (*p++ & 0x3Fu);
+    if (extra > 0 || c > 0x10FFFF) c = 0xFFFD;  // a broken sequence
+    if (c >= 0x10000) {
+      if (n + 2 >= capacity) return false;
+      c -= 0x10000;
+      out[n++] = static_cast<uint16_t>(0xD800 | (c >> 10));
+      out[n++] = static_cast<uint16_t>(0xDC00 | (c & 0x3FF));
+    } else {
+      if (n + 1 >= capacity) return false;
+      out[n++] = static_cast<uint16_t>(c);
+    }
+  }
+  if (n >= capacity) return false;
+  out[n] = 0;
+  return true;
+}
+
+bool SocketLibraryStartup() { return true; }
+void SocketLibraryCleanup() {}
+
+// ---------------------------------------------------------------- Event
+struct Event::Impl {
+  pthread_mutex_t mutex;
+  pthread_cond_t cond;
+  bool signalled;
+};
+
+Event::Event() : impl_(new (std::nothrow) Impl) {
+  if (!impl_) return;
+  pthread_mutex_init(&impl_->mutex, nullptr);
+  pthread_condattr_t attr;
+  pthread_condattr_init(&attr);
+  pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+  pthread_cond_init(&impl_->cond, &attr);
+  pthread_condattr_destroy(&attr);
+  impl_->signalled = false;
+}
+
+Event::~Event() {
+  if (!impl_) return;
+  pthread_cond_destroy(&impl_->cond);
+  pthread_mutex_destroy(&impl_->mutex);
+  delete impl_;
+}
+
+void Event::Set() {
+  if (!impl_) return;
+  pthread_mutex_lock(&impl_->mutex);
+  impl_->signalled = true;
+  pthread_cond_broadcast(&impl_->cond);
+  pthread_mutex_unlock(&impl_->mutex);
+}
+
+void Event::Reset() {
+  if (!impl_) return;
+  pthread_mutex_lock(&impl_->mutex);
+  impl_->signalled = false;
+  pthread_mutex_unlock(&impl_->mutex);
+}
+
+bool Event::Wait(uint32_t timeoutMs) {
+  if (!impl_) return false;
+  timespec deadline;
+  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  deadline.tv_sec += timeoutMs / 1000u;
+  deadline.tv_nsec += static_cast<long>(timeoutMs % 1000u) * 1000000L;
+  if (deadline.tv_nsec >= 1000000000L) {
+    deadline.tv_sec += 1;
+    deadline.tv_nsec -= 1000000000L;
+  }
+  pthread_mutex_lock(&impl_->mutex);
+  while (!impl_->signalled) {
+    if (pthread_cond_timedwait(&impl_->cond, &impl_->mutex, &deadline) == ETIMEDOUT) break;
+  }
+  bool signalled = impl_->signalled;
+  pthread_mutex_unlock(&impl_->mutex);
+  return signalled;
+}
+
+// ---------------------------------------------------------------- Mutex
+struct Mutex::Impl {
+  pthread_mutex_t mutex;
+};
+
+Mutex::Mutex() : impl_(new Impl) { pthread_mutex_init(&impl_->mutex, nullptr); }
+Mutex::~Mutex() {
+  pthread_mutex_destroy(&impl_->mutex);
+  delete impl_;
+}
+void Mutex::Lock() { pthread_mutex_lock(&impl_->mutex); }
+void Mutex::Unlock() { pthread_mutex_unlock(&impl_->mutex); }
+
+// ---------------------------------------------------------------- Thread
+struct Thread::Impl {
+  pthread_t thread;
+};
+
+namespace {
+struct StartBlock {
+  Thread::Routine routine;
+  void* argument;
+};
+
+void* Trampoline(void* p) {
+  StartBlock block = *static_cast<StartBlock*>(p);
+  delete static_cast<StartBlock*>(p);
+  block.routine(block.argument);
+  return nullptr;
+}
+}  // namespace
+
+Thread::Thread() : impl_(nullptr) {}
+
+Thread::~Thread() {
+  if (impl_) {
+    pthread_detach(impl_->thread);
+    delete impl_;
+  }
+}
+
+bool Thread::Start(Routine routine, void* argument) {
+  if (impl_) return false;
+  StartBlock* block = new (std::nothrow) StartBlock{routine, argument};
+  Impl* impl = new (std::nothrow) Impl;
+  if (!block || !impl || pthread_create(&impl->thread, nullptr, Trampoline, block) != 0) {
+    delete block;
+    delete impl;
+    return false;
+  }
+  impl_ = impl;
+  return true;
+}
+
+bool Thread::Join(uint32_t timeoutMs) {
+  if (!impl_) return true;
+  timespec deadline;
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  deadline.tv_sec += timeoutMs / 1000u;
+  deadline.tv_nsec += static_cast<long>(timeoutMs % 1000u) * 1000000L;
+  if (deadline.tv_nsec >= 1000000000L) {
+    deadline.tv_sec += 1;
+    deadline.tv_nsec -= 1000000000L;
+  }
+  if (pthread_timedjoin_np(impl_->thread, nullptr, &deadline) != 0) return false;
+  delete impl_;
+  impl_ = nullptr;
+  return true;
+}
+
+// ---------------------------------------------------------------- DynamicLibrary
+void DynamicLibrary::FileName(const char* base, char* out, size_t size) { snprintf(out, size, "lib%s.so", base); }
+
+DynamicLibrary::DynamicLibrary() : handle_(nullptr) {}
+DynamicLibrary::~DynamicLibrary() { Close(); }
+
+bool DynamicLibrary::Open(const char* name) {
+  Close();
+  handle_ = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+  return handle_ != nullptr;
+}
+
+void* DynamicLibrary::Resolve(const char* symbol) const { return handle_ ? dlsym(handle_, symbol) : nullptr; }
+
+void DynamicLibrary::Close() {
+  if (handle_) dlclose(handle_);
+  handle_ = nullptr;
+}
+
+}  // namespace platform
+}  // namespace zarn

@@ -1,0 +1,67 @@
+// CVirtualSerial: one serial port with a reader thread that collects every
+// received byte into a 65-byte receive buffer and wakes the client.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "core/packet.h"
+#include "platform/platform.h"
+#include "serial/frame.h"
+
+namespace zarn {
+
+class CVirtualSerial : public ITransport {
+ public:
+  CVirtualSerial();
+  CVirtualSerial(const CVirtualSerial&) = delete;
+  CVirtualSerial& operator=(const CVirtualSerial&) = delete;
+
+  void SetResponseEvent(platform::Event* event) { responseEvent_ = event; }
+  // Opens the port and starts the reader; true at once when already open.
+  bool Open(const char* portName, uint32_t baud, uint8_t parity, uint8_t byteSize, uint8_t stopBits);
+  void Close();
+  // Sends the first transmit-length bytes of the transmit buffer.
+  bool Write();
+  bool IsOpen() const { return openFlag_.load(); }
+  bool HasPort() const { return device_.IsOpen(); }
+  uint16_t PortNumber() const { return portNumber_; }
+  uint32_t BaudRate() const { return baudRate_; }
+
+  // Last frame sent and bytes received (copied out for ZARN_GetTxPackets / ZARN_GetRxPackets).
+  uint16_t CopyTx(uint8_t* out) const;
+  uint16_t CopyRx(uint8_t* out);
+
+  virtual void OnReceive(uint16_t count, uint16_t port) = 0;
+  virtual void OnSend(uint16_t length, uint16_t port) = 0;
+  virtual void OnCommError(uint32_t errors, uint16_t port) = 0;
+
+ protected:
+  ~CVirtualSerial();
+  // Receive buffer access for the client: the reader appends under rxLock_.
+  uint16_t ReceiveCount() const { return rxCount_.load(std::memory_order_acquire); }
+  void ResetReceiveCount();
+
+  uint16_t txLength_;
+  uint8_t rxBuffer_[frame::kRxBufferSize];
+  uint8_t txBuffer_[frame::kSerialTxSize];
+
+ private:
+  static uint32_t ReaderEntry(void* self);
+  uint32_t ReadLoop();
+  void Append(const uint8_t* data, uint32_t n);
+  void DropInput(uint32_t errors);
+
+  std::atomic<uint16_t> rxCount_;
+  uint16_t portNumber_;
+  uint8_t parity_;
+  uint8_t stopBits_;
+  uint32_t baudRate_;
+  platform::Event* responseEvent_;
+  platform::SerialDevice device_;
+  std::atomic<bool> openFlag_;
+  platform::Thread reader_;
+  platform::Mutex rxLock_;
+};
+
+}  // namespace zarn

@@ -1,0 +1,127 @@
+// Scripted peers for the tests: the far end of a real pseudo-terminal and a
+// real UDP socket on loopback. Each records every request it receives and
+// answers with whatever its responder returns, whole or in timed chunks.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zarn {
+namespace test {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Chunk {
+  Bytes bytes;
+  int delayMs = 0;  // pause before this chunk is sent
+};
+using Reply = std::vector<Chunk>;
+// Given one received request, what to send back (nothing: no reply).
+using Responder = std::function<Reply(const Bytes& request)>;
+
+inline Reply Whole(Bytes b) { return Reply{Chunk{std::move(b), 0}}; }
+
+class PeerBase {
+ public:
+  void SetResponder(Responder r);
+  // Every request received so far, in order.
+  std::vector<Bytes> Requests();
+  void ClearRequests();
+  // Waits until at least n requests have arrived.
+  bool WaitForRequests(size_t n, int timeoutMs);
+
+ protected:
+  void Record(const Bytes& request, Reply* reply);
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::vector<Bytes> requests_;
+  Responder responder_;
+  std::atomic<bool> running_{false};
+  std::thread thread_;
+};
+
+// The master side of a pseudo-terminal; the library opens SlavePath().
+class SerialPeer : public PeerBase {
+ public:
+  SerialPeer();
+  ~SerialPeer();
+  const std::string& SlavePath() const { return slavePath_; }
+  // Sends bytes unasked (e.g. garbage between requests).
+  void SendRaw(const Bytes& bytes);
+
+ private:
+  void Run();
+  int master_ = -1;
+  int slave_ = -1;  // kept open so the line never hangs up
+  std::string slavePath_;
+};
+
+// A UDP socket bound to 127.0.0.1 on an ephemeral port.
+class UdpPeer : public PeerBase {
+ public:
+  UdpPeer();
+  ~UdpPeer();
+  uint16_t Port() const { return port_; }
+
+ private:
+  void Run();
+  int fd_ = -1;
+  uint16_t port_ = 0;
+};
+
+// CRC-16/MODBUS appended low byte first.
+void AppendCrc(Bytes* frame);
+
+// A minimal object dictionary that answers MEI requests the way a drive does,
+// and records each access, so tests can assert exact request sequences.
+class DriveModel {
+ public:
+  struct Access {
+    bool write;
+    uint16_t index;
+    uint8_t subIndex;
+    Bytes data;
+  };
+  void Set(uint16_t index, uint8_t sub, Bytes value);
+  void SetWord(uint16_t index, uint8_t sub, uint16_t v) { Set(index, sub, {uint8_t(v >> 8), uint8_t(v)}); }
+  void SetDWord(uint16_t index, uint8_t sub, uint32_t v) {
+    Set(index, sub, {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
+  }
+  Bytes Get(uint16_t index, uint8_t sub);
+  // Answers requests for this object with an exception code.
+  void Refuse(uint16_t index, uint8_t sub, uint8_t exceptionCode);
+  std::vector<Access> Log();
+  void ClearLog();
+
+  // Responders for the two transports.
+  Responder Serial(uint8_t address);
+  Responder Ethernet();
+
+  struct Outcome {
+    bool exception = false;
+    uint8_t code = 0;
+    bool read = false;
+    Bytes data;  // a read's value
+  };
+  // Handles one request body (function code first).
+  Outcome Answer(const uint8_t* body, size_t n);
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::pair<uint32_t, Bytes>> values_;
+  std::vector<std::pair<uint32_t, uint8_t>> refused_;
+  std::vector<Access> log_;
+};
+
+// Helpers to assert frames.
+std::string Hex(const Bytes& b);
+Bytes SerialReadRequest(uint8_t address, uint16_t index, uint8_t sub);
+
+}  // namespace test
+}  // namespace zarn
