@@ -1,6 +1,7 @@
 // Raw parameter access exports, index-parameter records, parameter store, hex text.
 #include "core/access.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "core/objects.h"
@@ -27,21 +28,35 @@ namespace {
 constexpr uint32_t kSaveSignature = 0x65766173;  // "save" read as a little-endian number
 constexpr uint32_t kStoreSettleMs = 2000;
 
-// The record's fields in subindex order, each with its width and signedness.
-template <typename Record, typename Visit>
-int32_t ForEachIndexField(Record* r, Visit visit) {
-  int32_t code;
-  if ((code = visit(1, &r->sub1)) != ZARN_OK) return code;
-  if ((code = visit(2, &r->sub2)) != ZARN_OK) return code;
-  if ((code = visit(3, &r->sub3)) != ZARN_OK) return code;
-  if ((code = visit(4, &r->sub4)) != ZARN_OK) return code;
-  if ((code = visit(5, &r->sub5)) != ZARN_OK) return code;
-  if ((code = visit(6, &r->sub6)) != ZARN_OK) return code;
-  if ((code = visit(7, &r->sub7)) != ZARN_OK) return code;
-  if ((code = visit(8, &r->sub8)) != ZARN_OK) return code;
-  if ((code = visit(9, &r->sub9)) != ZARN_OK) return code;
-  if ((code = visit(10, &r->sub10)) != ZARN_OK) return code;
-  return visit(11, &r->sub11);
+// The record's fields in subindex order. The record is byte-packed, so its
+// fields are reached by offset and copied, never through a typed pointer.
+struct IndexField {
+  uint8_t subIndex;
+  uint8_t offset;
+  bool wide;  // signed 32-bit; otherwise unsigned 16-bit
+};
+constexpr IndexField kIndexFields[] = {
+    {1, offsetof(IndexParameter, sub1), false},  {2, offsetof(IndexParameter, sub2), true},
+    {3, offsetof(IndexParameter, sub3), true},   {4, offsetof(IndexParameter, sub4), true},
+    {5, offsetof(IndexParameter, sub5), true},   {6, offsetof(IndexParameter, sub6), true},
+    {7, offsetof(IndexParameter, sub7), true},   {8, offsetof(IndexParameter, sub8), false},
+    {9, offsetof(IndexParameter, sub9), false},  {10, offsetof(IndexParameter, sub10), false},
+    {11, offsetof(IndexParameter, sub11), false},
+};
+
+template <typename T>
+int32_t ReadField(uint8_t driveId, uint16_t object, const IndexField& f, IndexParameter* record) {
+  T value;
+  const int32_t code = ReadValue(driveId, object, f.subIndex, &value);
+  if (code == ZARN_OK) memcpy(reinterpret_cast<uint8_t*>(record) + f.offset, &value, sizeof value);
+  return code;
+}
+
+template <typename T>
+int32_t WriteField(uint8_t driveId, uint16_t object, const IndexField& f, const IndexParameter* record) {
+  T value;
+  memcpy(&value, reinterpret_cast<const uint8_t*>(record) + f.offset, sizeof value);
+  return WriteValue(driveId, object, f.subIndex, value);
 }
 
 int HexDigit(char c) {
@@ -89,14 +104,24 @@ ZARN_API int32_t ZARN_CALL ZARN_WriteString(uint8_t driveId, uint16_t index, uin
 
 ZARN_API int32_t ZARN_CALL ZARN_ReadIndexParameter(uint8_t driveId, int32_t number, IndexParameter* record) {
   if (!record) return RejectArgument();
-  uint16_t object = static_cast<uint16_t>(objects::kIndexParameterBase + number);
-  return ForEachIndexField(record, [&](uint8_t sub, auto* field) { return ReadValue(driveId, object, sub, field); });
+  const uint16_t object = static_cast<uint16_t>(objects::kIndexParameterBase + number);
+  for (const IndexField& f : kIndexFields) {
+    const int32_t code = f.wide ? ReadField<int32_t>(driveId, object, f, record)
+                                : ReadField<uint16_t>(driveId, object, f, record);
+    if (code != ZARN_OK) return code;
+  }
+  return ZARN_OK;
 }
 
 ZARN_API int32_t ZARN_CALL ZARN_WriteIndexParameter(uint8_t driveId, int32_t number, const IndexParameter* record) {
   if (!record) return RejectArgument();
-  uint16_t object = static_cast<uint16_t>(objects::kIndexParameterBase + number);
-  return ForEachIndexField(record, [&](uint8_t sub, const auto* field) { return WriteValue(driveId, object, sub, *field); });
+  const uint16_t object = static_cast<uint16_t>(objects::kIndexParameterBase + number);
+  for (const IndexField& f : kIndexFields) {
+    const int32_t code = f.wide ? WriteField<int32_t>(driveId, object, f, record)
+                                : WriteField<uint16_t>(driveId, object, f, record);
+    if (code != ZARN_OK) return code;
+  }
+  return ZARN_OK;
 }
 
 ZARN_API int32_t ZARN_CALL ZARN_StoreParameter(uint8_t driveId) {

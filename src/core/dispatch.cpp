@@ -69,6 +69,7 @@ int32_t WriteObject(uint8_t driveId, uint16_t index, uint8_t subIndex, const uin
   packet.kind = ConnectionOf(driveId);
   packet.index = index;
   packet.subIndex = subIndex;
+  packet.write = true;
   packet.txLength = std::min<uint16_t>(length, kDataBufferSize);
   if (data && packet.txLength) memcpy(packet.txData, data, packet.txLength);
   ITransport* transport = nullptr;

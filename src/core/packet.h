@@ -18,10 +18,14 @@ struct MeiPacket {
   uint8_t driveId = 0;
   uint16_t index = 0;
   uint8_t subIndex = 0;
-  uint16_t txLength = 0;  // 0 makes the request a read
+  uint16_t txLength = 0;  // data bytes to write
+  bool write = false;     // a write even with no data bytes (an empty text)
   uint16_t rxLength = 0;  // data bytes the reply delivered into rxData
   uint8_t txData[kPacketDataSize] = {};
   uint8_t rxData[kPacketDataSize] = {};
+
+  // A request without data bytes is a read, unless it was made as a write.
+  bool IsWrite() const { return write || txLength != 0; }
 };
 
 // One whole request/reply exchange; returns an error code (0 on success).

@@ -86,7 +86,7 @@ int32_t CMeiEthernet::TransactLocked(MeiPacket* packet) {
   memset(txBuffer_, 0, sizeof txBuffer_);
   const size_t body = frame::BuildBody(*packet, txBuffer_, sizeof txBuffer_);
   if (body == 0) return ZARN_E_ETH_TOO_BIG;
-  const bool isRead = packet->txLength == 0;
+  const bool isRead = !packet->IsWrite();
   // Short writes keep the drive's fixed datagram; longer ones are sent whole.
   txLength_ = isRead ? static_cast<uint16_t>(body)
                      : static_cast<uint16_t>(body < kFixedWriteDatagram ? kFixedWriteDatagram : body);

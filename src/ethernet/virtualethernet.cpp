@@ -43,6 +43,11 @@ bool CVirtualEthernet::HasSocket() {
   return socketPresent_;
 }
 
+bool CVirtualEthernet::SocketTimeouts(uint32_t* receiveMs, uint32_t* sendMs) {
+  platform::LockGuard lock(socketLock_);
+  return socketPresent_ && socket_.GetTimeouts(receiveMs, sendMs);
+}
+
 bool CVirtualEthernet::Open(const char* address, uint16_t port, uint16_t connectWait, uint16_t socketTimeout) {
   if (openFlag_.load()) return true;
   if (thread_.IsStarted()) {  // a stale event thread: end it, and this open fails

@@ -29,6 +29,9 @@ class CVirtualEthernet : public ITransport {
   uint16_t CopyTx(uint8_t* out);
   uint16_t CopyRx(uint8_t* out);
   uint16_t Port() const { return port_; }
+  uint16_t ConnectWait() const { return connectWait_; }
+  // The socket's receive and send time-outs in milliseconds.
+  bool SocketTimeouts(uint32_t* receiveMs, uint32_t* sendMs);
 
   virtual void OnReceive(uint16_t count, const platform::UdpSocket& socket) = 0;
   virtual void OnSend(uint16_t length, const platform::UdpSocket& socket) = 0;

@@ -164,6 +164,7 @@ class UdpSocket {
   bool IsCreated() const;
   // SO_RCVTIMEO and SO_SNDTIMEO in milliseconds.
   bool SetTimeouts(uint32_t milliseconds);
+  bool GetTimeouts(uint32_t* receiveMs, uint32_t* sendMs) const;
   // Non-blocking connect, then waits up to waitSeconds for writability.
   bool Connect(const char* address, uint16_t port, uint32_t waitSeconds);
   // Associates the socket with its event for the watch loop (non-blocking from here on).

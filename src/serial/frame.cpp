@@ -47,7 +47,7 @@ int32_t ExceptionToError(uint8_t exceptionCode) {
 namespace {
 // The body header: 8 bytes for a read, 12 for a write announcing n data bytes.
 size_t WriteHeader(const MeiPacket& packet, uint8_t* out) {
-  const bool write = packet.txLength != 0;
+  const bool write = packet.IsWrite();
   out[0] = kFunctionCode;
   out[1] = kMeiType;
   out[2] = write ? kProtocolWrite : kProtocolRead;
@@ -66,7 +66,7 @@ size_t WriteHeader(const MeiPacket& packet, uint8_t* out) {
 }  // namespace
 
 size_t BuildBody(const MeiPacket& packet, uint8_t* out, size_t capacity) {
-  const size_t length = packet.txLength != 0 ? kWriteHeaderSize + packet.txLength : kReadBodySize;
+  const size_t length = packet.IsWrite() ? kWriteHeaderSize + packet.txLength : kReadBodySize;
   if (length > capacity || packet.txLength > sizeof packet.txData) return 0;
   const size_t header = WriteHeader(packet, out);
   memcpy(out + header, packet.txData, packet.txLength);
@@ -106,7 +106,7 @@ bool SerialReplyComplete(const uint8_t* rx, size_t count, bool isRead, size_t re
 
 int32_t CheckSerialReply(const uint8_t* rx, size_t count, const uint8_t* request, size_t requestLength,
                          MeiPacket* packet) {
-  if (packet->txLength == 0) {
+  if (!packet->IsWrite()) {
     const size_t dataStart = requestLength + 2;
     const size_t available = count > dataStart ? count - dataStart : 0;
     const size_t n = std::min<size_t>({packet->rxLength, available, sizeof packet->rxData});

@@ -50,7 +50,7 @@ int32_t CMeiSerial::TransactLocked(MeiPacket* packet) {
   if (!Write()) return ZARN_E_SERIAL_WRITE;
   platform::SleepMs(static_cast<uint32_t>(interFrameDelay_));
 
-  const bool isRead = packet->txLength == 0;
+  const bool isRead = !packet->IsWrite();
   packet->rxLength = 0;
   const uint32_t start = platform::TickCount();
   for (;;) {
@@ -72,6 +72,8 @@ int32_t CMeiSerial::TransactLocked(MeiPacket* packet) {
     responseEvent_.Reset();
     if (frame::SerialReplyComplete(rxBuffer_, ReceiveCount(), isRead, length, &packet->rxLength)) break;
   }
+  // The data count as it stands in the buffer, however fast the bytes came.
+  frame::SerialReplyComplete(rxBuffer_, ReceiveCount(), isRead, length, &packet->rxLength);
   code = frame::CheckSerialReply(rxBuffer_, ReceiveCount(), txBuffer_, length, packet);
   responseEvent_.Reset();
   return code;

@@ -50,6 +50,18 @@ bool UdpSocket::SetTimeouts(uint32_t milliseconds) {
          setsockopt(impl_->fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
 }
 
+bool UdpSocket::GetTimeouts(uint32_t* receiveMs, uint32_t* sendMs) const {
+  if (!impl_) return false;
+  timeval r{}, s{};
+  socklen_t len = sizeof r;
+  if (getsockopt(impl_->fd, SOL_SOCKET, SO_RCVTIMEO, &r, &len) != 0) return false;
+  len = sizeof s;
+  if (getsockopt(impl_->fd, SOL_SOCKET, SO_SNDTIMEO, &s, &len) != 0) return false;
+  *receiveMs = static_cast<uint32_t>(r.tv_sec * 1000 + r.tv_usec / 1000);
+  *sendMs = static_cast<uint32_t>(s.tv_sec * 1000 + s.tv_usec / 1000);
+  return true;
+}
+
 bool UdpSocket::Connect(const char* address, uint16_t port, uint32_t waitSeconds) {
   if (!impl_) return false;
   sockaddr_in peer;

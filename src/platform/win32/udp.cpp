@@ -48,6 +48,18 @@ bool UdpSocket::SetTimeouts(uint32_t milliseconds) {
          setsockopt(impl_->sock, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms) == 0;
 }
 
+bool UdpSocket::GetTimeouts(uint32_t* receiveMs, uint32_t* sendMs) const {
+  if (!impl_) return false;
+  DWORD r = 0, s = 0;
+  int len = sizeof r;
+  if (getsockopt(impl_->sock, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&r), &len) != 0) return false;
+  len = sizeof s;
+  if (getsockopt(impl_->sock, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<char*>(&s), &len) != 0) return false;
+  *receiveMs = r;
+  *sendMs = s;
+  return true;
+}
+
 bool UdpSocket::Connect(const char* address, uint16_t port, uint32_t waitSeconds) {
   if (!impl_) return false;
   sockaddr_in peer;

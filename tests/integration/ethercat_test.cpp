@@ -1,0 +1,111 @@
+// Bringing the EtherCAT master online, against a test double of API_EtherCAT
+// found on the library path.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "core/state.h"
+#include "ethernet/ethercat.h"
+#include "fake_ethercat.h"
+#include "fixtures.h"
+
+namespace zarn {
+namespace test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+long MsSince(Clock::time_point t) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
+
+class Master : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    *FakeEtherCat() = FakeEtherCatState();
+    model.SetWord(0x2003, 0, 1);
+    peer.SetResponder(model.Ethernet());
+    ASSERT_FALSE(EtherCatMaster::Instance().IsDirectIp()) << "the test double was not found";
+  }
+  UdpPeer peer;
+  DriveModel model;
+};
+
+TEST_F(Master, BringUpWithTheSetupFile) {
+  ASSERT_EQ(0, ZARN_SetEoESetupFile("C:\\eoe\\net\xC3\xA9.xml"));
+  FakeEtherCat()->setModeResult = 1;  // 1 counts as accepted
+  auto start = Clock::now();
+  ASSERT_EQ(0, ZARN_EDRVOpen(4, "127.0.0.1", peer.Port()));
+  EXPECT_GE(MsSince(start), 1000);  // the kernel is given a second after its start
+  EXPECT_EQ(1, FakeEtherCat()->initCalls);
+  EXPECT_TRUE(FakeEtherCat()->slaveCountWasZero);
+  EXPECT_EQ(2, FakeEtherCat()->requestedMode);
+  const uint16_t expected[] = {'C', ':', '\\', 'e', 'o', 'e', '\\', 'n', 'e', 't', 0xE9, '.', 'x', 'm', 'l', 0};
+  for (size_t i = 0; i < sizeof expected / sizeof expected[0]; ++i) EXPECT_EQ(expected[i], FakeEtherCat()->initPath[i]) << i;
+  int32_t mode = 0;
+  EXPECT_EQ(0, ZARN_GetOnlineMode(&mode));
+  EXPECT_EQ(2, mode);
+  ZARN_DriveClose(4);
+}
+
+TEST_F(Master, AlreadyOnlineSkipsTheBringUp) {
+  FakeEtherCat()->mode = 2;
+  auto start = Clock::now();
+  ASSERT_EQ(0, ZARN_EDRVOpen(4, "127.0.0.1", peer.Port()));
+  EXPECT_LT(MsSince(start), 500);
+  EXPECT_EQ(0, FakeEtherCat()->initCalls);
+  EXPECT_EQ(0, FakeEtherCat()->setModeCalls);
+  ZARN_DriveClose(4);
+}
+
+TEST_F(Master, InitAndModeFailuresRefuseTheOpen) {
+  FakeEtherCat()->initResult = 5;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(ZARN_E_ETH_OPEN, ZARN_EDRVOpen(4, "127.0.0.1", peer.Port()));
+  std::string shown = testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, shown.find("Need to configure Ethernet network first!"));
+  EXPECT_EQ(0, ConnectionOf(4));
+  EXPECT_EQ(0, State().ethernetSlots[4].DriveId());
+  EXPECT_FALSE(State().ethernetSlots[4].IsOpen());
+
+  FakeEtherCat()->initResult = 0;
+  FakeEtherCat()->setModeResult = 7;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(ZARN_E_ETH_OPEN, ZARN_EDRVOpen(4, "127.0.0.1", peer.Port()));
+  shown = testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, shown.find("Drive could not switch to right status!"));
+}
+
+TEST_F(Master, ModeThatNeverArrivesIsBounded) {
+  FakeEtherCat()->modeAfterSet = 1;  // accepted, but mode 2 never comes
+  testing::internal::CaptureStderr();
+  auto start = Clock::now();
+  EXPECT_EQ(ZARN_E_ETH_OPEN, ZARN_EDRVOpen(4, "127.0.0.1", peer.Port()));
+  long ms = MsSince(start);
+  std::string shown = testing::internal::GetCapturedStderr();
+  EXPECT_GE(ms, 1000 + 10000);
+  EXPECT_LT(ms, 1000 + 10000 + 1500);
+  EXPECT_NE(std::string::npos, shown.find("Drive could not switch to right status!"));
+}
+
+TEST_F(Master, StopsOnlyWhenTheLastConnectionCloses) {
+  FakeEtherCat()->mode = 2;
+  UdpPeer second;
+  second.SetResponder(model.Ethernet());
+  ASSERT_EQ(0, ZARN_EDRVOpen(1, "127.0.0.1", peer.Port()));
+  ASSERT_EQ(0, ZARN_EDRVOpen(2, "127.0.0.1", second.Port()));
+  EXPECT_EQ(0, ZARN_DriveClose(1));
+  EXPECT_EQ(0, FakeEtherCat()->stopCalls);
+  model.SetWord(0x2100, 0, 9);
+  uint16_t v = 0;
+  EXPECT_EQ(0, ZARN_ReadWord(2, 0x2100, 0, &v));  // still reachable
+  EXPECT_EQ(0, ZARN_DriveClose(2));
+  EXPECT_EQ(1, FakeEtherCat()->stopCalls);
+  // The next open brings the master up again.
+  ASSERT_EQ(0, ZARN_EDRVOpen(1, "127.0.0.1", peer.Port()));
+  EXPECT_EQ(1, FakeEtherCat()->initCalls);
+  ZARN_DriveClose(1);
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace zarn
