@@ -1,0 +1,63 @@
+// The transports of the virtual drive: one UDP socket per drive, and a serial
+// line (a new pseudo-terminal or an existing device) shared by several drives.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "drive.h"
+
+namespace zarn {
+namespace sim {
+
+class UdpEndpoint {
+ public:
+  // port 0 picks a free one. trace prints each request and reply.
+  UdpEndpoint(Drive& drive, const std::string& host, uint16_t port, bool trace = false);
+  ~UdpEndpoint();
+  bool Ok() const { return fd_ >= 0; }
+  uint16_t Port() const { return port_; }
+  const std::string& Error() const { return error_; }
+
+ private:
+  void Run();
+  Drive& drive_;
+  int fd_ = -1;
+  uint16_t port_ = 0;
+  bool trace_;
+  std::string error_;
+  std::atomic<bool> running_{true};
+  std::thread thread_;
+};
+
+class SerialEndpoint {
+ public:
+  // device empty: a new pseudo-terminal, whose path Path() gives.
+  SerialEndpoint(std::vector<Drive*> drives, const std::string& device, uint32_t baud, bool trace = false);
+  ~SerialEndpoint();
+  bool Ok() const { return fd_ >= 0; }
+  const std::string& Path() const { return path_; }
+  const std::string& Error() const { return error_; }
+
+ private:
+  void Run();
+  void Answer(const uint8_t* frame, size_t length);
+  std::vector<Drive*> drives_;
+  int fd_ = -1;
+  int slave_ = -1;  // kept open so the line does not hang up between clients
+  std::string path_;
+  bool trace_;
+  std::string error_;
+  std::atomic<bool> running_{true};
+  std::thread thread_;
+};
+
+// "2B 0D 00 ..." and a short description of a request body ("read 6064:00").
+std::string HexText(const uint8_t* data, size_t n);
+std::string Describe(const uint8_t* body, size_t n);
+
+}  // namespace sim
+}  // namespace zarn
