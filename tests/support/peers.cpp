@@ -1,14 +1,6 @@
 #include "peers.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <pty.h>
-#include <sys/socket.h>
-#include <termios.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -26,17 +18,6 @@ uint16_t CrcBitwise(const uint8_t* d, size_t n) {
   return crc;
 }
 
-void Send(int fd, const Reply& reply, const sockaddr_in* to) {
-  for (const Chunk& c : reply) {
-    if (c.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(c.delayMs));
-    if (to) {
-      sendto(fd, c.bytes.data(), c.bytes.size(), 0, reinterpret_cast<const sockaddr*>(to), sizeof *to);
-    } else {
-      ssize_t w = write(fd, c.bytes.data(), c.bytes.size());
-      (void)w;
-    }
-  }
-}
 }  // namespace
 
 void AppendCrc(Bytes* frame) {
@@ -94,101 +75,29 @@ void PeerBase::Record(const Bytes& request, Reply* reply) {
 }
 
 // ---------------------------------------------------------------- SerialPeer
-SerialPeer::SerialPeer() {
-  char name[128];
-  termios tio;
-  cfmakeraw(&tio);
-  if (openpty(&master_, &slave_, name, &tio, nullptr) != 0) return;
-  slavePath_ = name;
-  running_ = true;
-  thread_ = std::thread([this] { Run(); });
-}
-
-SerialPeer::~SerialPeer() {
-  running_ = false;
-  if (thread_.joinable()) thread_.join();
-  if (master_ >= 0) close(master_);
-  if (slave_ >= 0) close(slave_);
-}
-
-void SerialPeer::SendRaw(const Bytes& bytes) { Send(master_, Whole(bytes), nullptr); }
-
-void SerialPeer::Run() {
-  Bytes pending;
-  auto lastByte = std::chrono::steady_clock::now();
-  while (running_) {
-    pollfd p{master_, POLLIN, 0};
-    if (poll(&p, 1, 10) > 0 && (p.revents & POLLIN)) {
-      uint8_t buf[256];
-      ssize_t n = read(master_, buf, sizeof buf);
-      if (n > 0) {
-        pending.insert(pending.end(), buf, buf + n);
-        lastByte = std::chrono::steady_clock::now();
-      }
-    }
-    // Split the stream into request frames by their own length fields.
-    for (;;) {
-      size_t length = 0;
-      if (pending.size() >= 4 && pending[1] == 0x2B) {
-        if (pending[3] == 0x80) {
-          if (pending.size() >= 13) length = 15 + (size_t(pending[11]) << 8 | pending[12]);
-        } else {
-          length = 11;
-        }
-      }
-      bool gap = !pending.empty() && std::chrono::steady_clock::now() - lastByte > std::chrono::milliseconds(40);
-      if (length && pending.size() >= length) {
-        Bytes frame(pending.begin(), pending.begin() + length);
-        pending.erase(pending.begin(), pending.begin() + length);
-        Reply reply;
-        Record(frame, &reply);
-        Send(master_, reply, nullptr);
-      } else if (gap) {  // something that is no frame: hand it over as it is
-        Bytes frame;
-        frame.swap(pending);
-        Reply reply;
-        Record(frame, &reply);
-        Send(master_, reply, nullptr);
+void SerialPeer::Feed(Bytes* pending, int idleMs) {
+  // Split the stream into request frames by their own length fields.
+  for (;;) {
+    size_t length = 0;
+    if (pending->size() >= 4 && (*pending)[1] == 0x2B) {
+      if ((*pending)[3] == 0x80) {
+        if (pending->size() >= 13) length = 15 + (size_t((*pending)[11]) << 8 | (*pending)[12]);
       } else {
-        break;
+        length = 11;
       }
     }
-  }
-}
-
-// ---------------------------------------------------------------- UdpPeer
-UdpPeer::UdpPeer() {
-  fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = 0;
-  bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-  port_ = ntohs(a.sin_port);
-  running_ = true;
-  thread_ = std::thread([this] { Run(); });
-}
-
-UdpPeer::~UdpPeer() {
-  running_ = false;
-  if (thread_.joinable()) thread_.join();
-  close(fd_);
-}
-
-void UdpPeer::Run() {
-  while (running_) {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, 10) <= 0) continue;
-    uint8_t buf[2048];
-    sockaddr_in from{};
-    socklen_t len = sizeof from;
-    ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
-    if (n < 0) continue;
+    Bytes frame;
+    if (length && pending->size() >= length) {
+      frame.assign(pending->begin(), pending->begin() + length);
+      pending->erase(pending->begin(), pending->begin() + length);
+    } else if (!pending->empty() && idleMs > 40) {  // something that is no frame: hand it over as it is
+      frame.swap(*pending);
+    } else {
+      return;
+    }
     Reply reply;
-    Record(Bytes(buf, buf + n), &reply);
-    Send(fd_, reply, &from);
+    Record(frame, &reply);
+    Send(reply);
   }
 }
 

@@ -46,7 +46,9 @@ class PeerBase {
   std::thread thread_;
 };
 
-// The master side of a pseudo-terminal; the library opens SlavePath().
+// The far end of a serial line: on POSIX the master side of a new
+// pseudo-terminal; on Windows the second of two linked COM ports. The library
+// opens SlavePath().
 class SerialPeer : public PeerBase {
  public:
   SerialPeer();
@@ -55,10 +57,15 @@ class SerialPeer : public PeerBase {
   // Sends bytes unasked (e.g. garbage between requests).
   void SendRaw(const Bytes& bytes);
 
+  struct Io;  // per system
+
  private:
   void Run();
-  int master_ = -1;
-  int slave_ = -1;  // kept open so the line never hangs up
+  // Splits the incoming stream into requests and answers each; idleMs is the
+  // time since the last byte came.
+  void Feed(Bytes* pending, int idleMs);
+  void Send(const Reply& reply);
+  Io* io_ = nullptr;
   std::string slavePath_;
 };
 
@@ -69,11 +76,19 @@ class UdpPeer : public PeerBase {
   ~UdpPeer();
   uint16_t Port() const { return port_; }
 
+  struct Io;  // per system
+
  private:
   void Run();
-  int fd_ = -1;
+  Io* io_ = nullptr;
   uint16_t port_ = 0;
 };
+
+// True when the tests run under Wine rather than on Windows or POSIX.
+bool RunningUnderWine();
+// Skips a test under Wine, with the reason printed in the output.
+#define ZARN_SKIP_UNDER_WINE(reason) \
+  if (::zarn::test::RunningUnderWine()) GTEST_SKIP() << "skipped under Wine: " << (reason)
 
 // CRC-16/MODBUS appended low byte first.
 void AppendCrc(Bytes* frame);

@@ -1,0 +1,113 @@
+// The peers' transports on POSIX: a pseudo-terminal and a BSD UDP socket.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "peers.h"
+
+namespace zarn {
+namespace test {
+
+bool RunningUnderWine() { return false; }
+
+struct SerialPeer::Io {
+  int master = -1;
+  int slave = -1;  // kept open so the line never hangs up
+};
+
+SerialPeer::SerialPeer() : io_(new Io) {
+  char name[128];
+  termios tio;
+  cfmakeraw(&tio);
+  if (openpty(&io_->master, &io_->slave, name, &tio, nullptr) != 0) return;
+  slavePath_ = name;
+  running_ = true;
+  thread_ = std::thread([this] { Run(); });
+}
+
+SerialPeer::~SerialPeer() {
+  running_ = false;
+  if (thread_.joinable()) thread_.join();
+  if (io_->master >= 0) close(io_->master);
+  if (io_->slave >= 0) close(io_->slave);
+  delete io_;
+}
+
+void SerialPeer::Send(const Reply& reply) {
+  for (const Chunk& c : reply) {
+    if (c.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(c.delayMs));
+    ssize_t w = write(io_->master, c.bytes.data(), c.bytes.size());
+    (void)w;
+  }
+}
+
+void SerialPeer::SendRaw(const Bytes& bytes) { Send(Whole(bytes)); }
+
+void SerialPeer::Run() {
+  Bytes pending;
+  auto lastByte = std::chrono::steady_clock::now();
+  while (running_) {
+    pollfd p{io_->master, POLLIN, 0};
+    if (poll(&p, 1, 10) > 0 && (p.revents & POLLIN)) {
+      uint8_t buf[256];
+      ssize_t n = read(io_->master, buf, sizeof buf);
+      if (n > 0) {
+        pending.insert(pending.end(), buf, buf + n);
+        lastByte = std::chrono::steady_clock::now();
+      }
+    }
+    const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - lastByte);
+    Feed(&pending, static_cast<int>(idle.count()));
+  }
+}
+
+struct UdpPeer::Io {
+  int fd = -1;
+};
+
+UdpPeer::UdpPeer() : io_(new Io) {
+  io_->fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(io_->fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(io_->fd, reinterpret_cast<sockaddr*>(&a), &len);
+  port_ = ntohs(a.sin_port);
+  running_ = true;
+  thread_ = std::thread([this] { Run(); });
+}
+
+UdpPeer::~UdpPeer() {
+  running_ = false;
+  if (thread_.joinable()) thread_.join();
+  close(io_->fd);
+  delete io_;
+}
+
+void UdpPeer::Run() {
+  while (running_) {
+    pollfd p{io_->fd, POLLIN, 0};
+    if (poll(&p, 1, 10) <= 0) continue;
+    uint8_t buf[2048];
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    ssize_t n = recvfrom(io_->fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+    if (n < 0) continue;
+    Reply reply;
+    Record(Bytes(buf, buf + n), &reply);
+    for (const Chunk& c : reply) {
+      if (c.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(c.delayMs));
+      sendto(io_->fd, c.bytes.data(), c.bytes.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+    }
+  }
+}
+
+}  // namespace test
+}  // namespace zarn

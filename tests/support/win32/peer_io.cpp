@@ -1,0 +1,126 @@
+// The peers' transports on Windows: the second of two linked COM ports (the
+// library opens the first), and a Winsock UDP socket.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <chrono>
+
+#include "peers.h"
+#include "platform/platform.h"
+
+namespace zarn {
+namespace test {
+
+namespace {
+// The pair of linked ports the test run sets up (scripts/test-windows).
+const char kLibraryPort[] = "COM1";
+const char kPeerPort[] = "COM2";
+}  // namespace
+
+bool RunningUnderWine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+struct SerialPeer::Io {
+  platform::SerialDevice device;
+  platform::Mutex writeLock;
+};
+
+SerialPeer::SerialPeer() : io_(new Io) {
+  if (!io_->device.Open(kPeerPort, 2, 115200, 0, 8, 0)) return;
+  slavePath_ = kLibraryPort;
+  running_ = true;
+  thread_ = std::thread([this] { Run(); });
+}
+
+SerialPeer::~SerialPeer() {
+  running_ = false;
+  io_->device.Wake();
+  if (thread_.joinable()) thread_.join();
+  io_->device.Close();
+  delete io_;
+}
+
+void SerialPeer::Send(const Reply& reply) {
+  for (const Chunk& c : reply) {
+    if (c.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(c.delayMs));
+    platform::LockGuard lock(io_->writeLock);
+    io_->device.Write(c.bytes.data(), static_cast<uint32_t>(c.bytes.size()));
+  }
+}
+
+void SerialPeer::SendRaw(const Bytes& bytes) { Send(Whole(bytes)); }
+
+void SerialPeer::Run() {
+  Bytes pending;
+  auto lastByte = std::chrono::steady_clock::now();
+  while (running_) {
+    uint32_t waiting = 0;
+    io_->device.ClearErrors(&waiting);
+    if (waiting == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    } else {
+      uint8_t buf[256];
+      const int32_t n = io_->device.Read(buf, waiting < sizeof buf ? waiting : sizeof buf);
+      if (n > 0) {
+        pending.insert(pending.end(), buf, buf + n);
+        lastByte = std::chrono::steady_clock::now();
+      }
+    }
+    const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - lastByte);
+    Feed(&pending, static_cast<int>(idle.count()));
+  }
+}
+
+struct UdpPeer::Io {
+  SOCKET sock = INVALID_SOCKET;
+};
+
+UdpPeer::UdpPeer() : io_(new Io) {
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+  io_->sock = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(io_->sock, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  int len = sizeof a;
+  getsockname(io_->sock, reinterpret_cast<sockaddr*>(&a), &len);
+  port_ = ntohs(a.sin_port);
+  running_ = true;
+  thread_ = std::thread([this] { Run(); });
+}
+
+UdpPeer::~UdpPeer() {
+  running_ = false;
+  if (thread_.joinable()) thread_.join();
+  closesocket(io_->sock);
+  WSACleanup();
+  delete io_;
+}
+
+void UdpPeer::Run() {
+  while (running_) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(io_->sock, &readable);
+    timeval tv{0, 10000};
+    if (select(0, &readable, nullptr, nullptr, &tv) <= 0) continue;
+    char buf[2048];
+    sockaddr_in from{};
+    int len = sizeof from;
+    const int n = recvfrom(io_->sock, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+    if (n < 0) continue;
+    Reply reply;
+    Record(Bytes(buf, buf + n), &reply);
+    for (const Chunk& c : reply) {
+      if (c.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(c.delayMs));
+      sendto(io_->sock, reinterpret_cast<const char*>(c.bytes.data()), static_cast<int>(c.bytes.size()), 0,
+             reinterpret_cast<sockaddr*>(&from), len);
+    }
+  }
+}
+
+}  // namespace test
+}  // namespace zarn
