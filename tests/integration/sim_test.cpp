@@ -53,16 +53,16 @@ TEST_F(SimOverUdp, TrapezoidalMoveTakesItsTimeAndEndsInPosition) {
   int inPosition = 1;
   ASSERT_EQ(0, ZARN_IsInPosition(1, &inPosition));
   EXPECT_EQ(0, inPosition);  // cleared as the move starts
-  std::this_thread::sleep_for(std::chrono::milliseconds(350));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // mid-cruise
   int32_t velocity = 0;
   ASSERT_EQ(0, ZARN_ActualVelocity(1, &velocity));
-  EXPECT_NEAR(200000, velocity, 1000);
+  EXPECT_NEAR(200000, velocity, 2000);
   int done = 0;
   ASSERT_EQ(0, ZARN_WaitMoveDone(1, 3000, &done));
   const long ms = MsSince(start);
   EXPECT_EQ(1, done);
   EXPECT_GE(ms, 690);
-  EXPECT_LE(ms, 900);
+  EXPECT_LE(ms, 1100);  // the polls add their requests; a loaded machine adds more
   EXPECT_EQ(100000, Position());
 }
 
