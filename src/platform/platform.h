@@ -17,6 +17,10 @@ void YieldThread();
 
 // A modal message with an OK button (posix: one line on standard error).
 void ShowMessageBox(const char* text);
+// Sends every message box to sink instead (nullptr restores the box); for
+// programs without a desktop and for tests.
+typedef void (*MessageSink)(const char* text);
+void SetMessageSink(MessageSink sink);
 // One diagnostic line for a debugger (posix: syslog at debug level).
 void DebugTrace(const char* text);
 

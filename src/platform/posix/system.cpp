@@ -7,6 +7,7 @@
 #include <syslog.h>
 #include <time.h>
 
+#include <atomic>
 #include <new>
 
 #include "platform/platform.h"
@@ -30,7 +31,17 @@ void SleepMs(uint32_t milliseconds) {
 
 void YieldThread() { sched_yield(); }
 
-void ShowMessageBox(const char* text) { fprintf(stderr, "zarn: %s\n", text); }
+namespace {
+std::atomic<MessageSink> g_messageSink{nullptr};
+}
+
+void SetMessageSink(MessageSink sink) { g_messageSink.store(sink); }
+
+void ShowMessageBox(const char* text) {
+  MessageSink sink = g_messageSink.load();
+  if (sink) sink(text);
+  else fprintf(stderr, "zarn: %s\n", text);
+}
 
 void DebugTrace(const char* text) { syslog(LOG_DEBUG, "zarn: %s", text); }
 

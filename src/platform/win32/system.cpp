@@ -4,6 +4,7 @@
 
 #include <stdio.h>
 
+#include <atomic>
 #include <new>
 
 #include "platform/platform.h"
@@ -15,7 +16,17 @@ uint32_t TickCount() { return static_cast<uint32_t>(GetTickCount()); }
 void SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
 void YieldThread() { Sleep(0); }
 
-void ShowMessageBox(const char* text) { MessageBoxA(nullptr, text, "zarn", MB_OK | MB_APPLMODAL); }
+namespace {
+std::atomic<MessageSink> g_messageSink{nullptr};
+}
+
+void SetMessageSink(MessageSink sink) { g_messageSink.store(sink); }
+
+void ShowMessageBox(const char* text) {
+  MessageSink sink = g_messageSink.load();
+  if (sink) sink(text);
+  else MessageBoxA(nullptr, text, "zarn", MB_OK | MB_APPLMODAL);
+}
 void DebugTrace(const char* text) { OutputDebugStringA(text); }
 
 bool AnsiToUtf16(const char* text, uint16_t* out, size_t capacity) {
