@@ -1,6 +1,7 @@
 // What the portable half of CUtilityMOX needs from each system.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 
@@ -22,6 +23,8 @@ class NamedLock {
 };
 
 std::string FormatGuid(uint32_t d1, uint16_t d2, uint16_t d3, const uint8_t d4[8]);
+// printf-like formatting into a text sized for it, followed by one line feed.
+std::string FormatLine(const char* format, va_list args);
 
 }  // namespace utility
 }  // namespace zarn

@@ -149,6 +149,18 @@ bool MatchFrom(const char* t, const char* p, bool caseSensitive, int depth) {
 }  // namespace
 
 namespace utility {
+std::string FormatLine(const char* format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  const int n = vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (n < 0) return "\n";
+  std::string text(static_cast<size_t>(n) + 1, '\0');
+  vsnprintf(&text[0], text.size(), format, args);
+  text.back() = '\n';
+  return text;
+}
+
 std::string FormatGuid(uint32_t d1, uint16_t d2, uint16_t d3, const uint8_t d4[8]) {
   char t[40];
   snprintf(t, sizeof t, "%.08X-%.04X-%.04X-%.02X%.02X-%.02X%.02X%.02X%.02X%.02X%.02X", d1, d2, d3, d4[0], d4[1], d4[2],

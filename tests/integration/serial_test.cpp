@@ -13,10 +13,6 @@ namespace zarn {
 namespace test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-long MsSince(Clock::time_point t) {
-  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
-}
 
 using SerialLine = SerialDriveTest;
 

@@ -4,11 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "peers.h"
 #include "zarn/zarn.h"
 
 namespace zarn {
 namespace test {
+
+using Clock = std::chrono::steady_clock;
+inline long MsSince(Clock::time_point t) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
 
 class SerialDriveTest : public ::testing::Test {
  protected:

@@ -72,6 +72,21 @@ bool AnsiToUtf16(const char* text, uint16_t* out, size_t capacity) {
 bool SocketLibraryStartup() { return true; }
 void SocketLibraryCleanup() {}
 
+namespace {
+// The time timeoutMs from now on the given clock, for the timed waits.
+timespec Deadline(clockid_t clock, uint32_t timeoutMs) {
+  timespec t;
+  clock_gettime(clock, &t);
+  t.tv_sec += timeoutMs / 1000u;
+  t.tv_nsec += static_cast<long>(timeoutMs % 1000u) * 1000000L;
+  if (t.tv_nsec >= 1000000000L) {
+    t.tv_sec += 1;
+    t.tv_nsec -= 1000000000L;
+  }
+  return t;
+}
+}  // namespace
+
 // ---------------------------------------------------------------- Event
 struct Event::Impl {
   pthread_mutex_t mutex;
@@ -114,14 +129,7 @@ void Event::Reset() {
 
 bool Event::Wait(uint32_t timeoutMs) {
   if (!impl_) return false;
-  timespec deadline;
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
-  deadline.tv_sec += timeoutMs / 1000u;
-  deadline.tv_nsec += static_cast<long>(timeoutMs % 1000u) * 1000000L;
-  if (deadline.tv_nsec >= 1000000000L) {
-    deadline.tv_sec += 1;
-    deadline.tv_nsec -= 1000000000L;
-  }
+  const timespec deadline = Deadline(CLOCK_MONOTONIC, timeoutMs);
   pthread_mutex_lock(&impl_->mutex);
   while (!impl_->signalled) {
     if (pthread_cond_timedwait(&impl_->cond, &impl_->mutex, &deadline) == ETIMEDOUT) break;
@@ -187,14 +195,7 @@ bool Thread::Start(Routine routine, void* argument) {
 
 bool Thread::Join(uint32_t timeoutMs) {
   if (!impl_) return true;
-  timespec deadline;
-  clock_gettime(CLOCK_REALTIME, &deadline);
-  deadline.tv_sec += timeoutMs / 1000u;
-  deadline.tv_nsec += static_cast<long>(timeoutMs % 1000u) * 1000000L;
-  if (deadline.tv_nsec >= 1000000000L) {
-    deadline.tv_sec += 1;
-    deadline.tv_nsec -= 1000000000L;
-  }
+  const timespec deadline = Deadline(CLOCK_REALTIME, timeoutMs);
   if (pthread_timedjoin_np(impl_->thread, nullptr, &deadline) != 0) return false;
   delete impl_;
   impl_ = nullptr;

@@ -307,18 +307,8 @@ void CUtilityMOX::PrintConsole(const char* format, ...) {
   if (!console_ || !format) return;
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  const int n = vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (n < 0) {
-    va_end(args);
-    return;
-  }
-  std::string text(static_cast<size_t>(n) + 1, '\0');
-  vsnprintf(&text[0], text.size(), format, args);
+  const std::string text = utility::FormatLine(format, args);
   va_end(args);
-  text.back() = '\n';
   for (size_t at = 0; at < text.size(); at += kPrintPiece) {
     const size_t piece = text.size() - at < kPrintPiece ? text.size() - at : kPrintPiece;
     fwrite(text.data() + at, 1, piece, stdout);
