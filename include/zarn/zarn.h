@@ -78,7 +78,13 @@ ZARN_API int32_t ZARN_CALL ZARN_SetTimeout(int32_t socketTimeout, int32_t connec
 
 /* ---------------------------------------------------------------------------
  * Raw parameter access: one object (index:subindex) of a connected drive.
+ *
+ * Each makes one request. Reads take the first 1, 2 or 4 reply bytes, most
+ * significant first (missing bytes read as zero); writes send 1, 2 or 4 bytes.
+ * Returns ZARN_OK, ZARN_E_NO_CONNECTION (38), ZARN_E_ETH_NO_SLOT (36), a reply
+ * code (4..11) or a transport code (serial 3, 16..23; Ethernet 27..34).
  * Null output pointers give ZARN_E_INVALID_PARAM without a request.
+ * Blocks for one exchange: one to two seconds at most when the drive is silent.
  * ------------------------------------------------------------------------- */
 
 ZARN_API int32_t ZARN_CALL ZARN_ReadByte(uint8_t driveId, uint16_t index, uint8_t subIndex, uint8_t *value);
@@ -110,17 +116,27 @@ ZARN_API int32_t ZARN_CALL ZARN_BinToStr(char *text, const uint8_t *data, int32_
 ZARN_API int32_t ZARN_CALL ZARN_StrToBin(const char *text, uint8_t *data);
 
 /* ---------------------------------------------------------------------------
- * Connections.
+ * Connections. Drive ids outside 0..255 give ZARN_E_ID_RANGE (41).
  * ------------------------------------------------------------------------- */
 
-/** Opens (or joins) the serial line. port: "COM3" or, on POSIX, a device path such as "/dev/ttyUSB0". */
+/** Opens (or joins) the serial line and marks driveId serial.
+ *  @param port "COM3", or on POSIX a device path such as "/dev/ttyUSB0" ("COMn" is /dev/ttyS(n-1)).
+ *  @param baud line speed; a line already open keeps its own (only the inter-frame delay, 35000/baud + 1 ms, follows).
+ *  @return ZARN_OK; ZARN_E_SERIAL_OPEN (12) when the id is connected, baud is 0 or the port does not open. */
 ZARN_API int32_t ZARN_CALL ZARN_SDRVOpen(int32_t driveId, const char *port, uint32_t baud);
-/** Opens drive id 0..31 over UDP (slot n for id n). */
+/** Opens drive id 0..31 over UDP (slot n for id n), bringing the EtherCAT master online first
+ *  when it is not (at least 1 s), then reads 0x2003:00 once (its outcome is ignored).
+ *  @return ZARN_OK; ZARN_E_ETH_OPEN (24) id already connected or the open failed;
+ *          ZARN_E_ETH_SLOT_USED (35); ZARN_E_NO_EMPTY_CONNECTION (40) id above 31. */
 ZARN_API int32_t ZARN_CALL ZARN_EDRVOpen(int32_t driveId, const char *address, uint16_t port);
-/** Closes a serial (the whole line) or Ethernet connection; returns 0. */
+/** Closes a serial connection (the line, for every serial drive) or an Ethernet one (the master
+ *  stops with the last Ethernet connection). Returns ZARN_OK. */
 ZARN_API int32_t ZARN_CALL ZARN_DriveClose(int32_t driveId);
+/** Counts the ids 0..31 that answer a read of 0x2514:00 (one request per connected id). */
 ZARN_API int32_t ZARN_CALL ZARN_GetSlaveCount(int32_t *count);
+/** online = 1 when the drive answers a read of 0x2514:00; otherwise 0 and ZARN_E_SLAVE_OFFLINE (39). */
 ZARN_API int32_t ZARN_CALL ZARN_IsSlaveOnline(uint8_t driveId, int32_t *online);
+/** The EtherCAT master's online mode (2 with the built-in direct-IP master). */
 ZARN_API int32_t ZARN_CALL ZARN_GetOnlineMode(int32_t *mode);
 /** Last reply received; buffer holds 65 bytes. */
 ZARN_API int32_t ZARN_CALL ZARN_GetRxPackets(uint8_t driveId, uint8_t *buffer, uint16_t *length);
@@ -130,7 +146,8 @@ ZARN_API int32_t ZARN_CALL ZARN_SetEoESetupFile(const char *path);
 ZARN_API int32_t ZARN_CALL ZARN_GetEoESetupFile(char *path);
 
 /* ---------------------------------------------------------------------------
- * Named drive settings and monitors (object map in docs/api.md).
+ * Named drive settings and monitors: one request each to the object named
+ * beside it, with the width of the value type; codes as for raw access.
  * ------------------------------------------------------------------------- */
 
 ZARN_API int32_t ZARN_CALL ZARN_GetInertiaRatio(uint8_t driveId, uint16_t *value);          /* 0x2100:00 */
@@ -183,7 +200,10 @@ ZARN_API int32_t ZARN_CALL ZARN_SetElecGearRatio(uint8_t driveId, uint32_t motor
 ZARN_API int32_t ZARN_CALL ZARN_HomeTorqueLimit(uint8_t driveId, uint16_t first, uint16_t second); /* 0x2409, 0x240A */
 
 /* ---------------------------------------------------------------------------
- * Servo state (drive control input 1, 0x211F:00) and alarms.
+ * Servo state (drive control input 1, 0x211F:00: bit 12 enable, 10 emergency
+ * stop, 11 alarm reset) and alarms (0x2121:00 bit 1, 0x603F:00, 0x2702:n).
+ * Bit changes read the word and write it back (two requests). Each function
+ * stops at its first failing request and returns that code.
  * ------------------------------------------------------------------------- */
 
 ZARN_API int32_t ZARN_CALL ZARN_Enable(uint8_t driveId);
@@ -203,7 +223,10 @@ ZARN_API int32_t ZARN_CALL ZARN_SetControlMode(uint8_t driveId, uint16_t mode);
 ZARN_API int32_t ZARN_CALL ZARN_SetOperationMode(uint8_t driveId, char mode);
 
 /* ---------------------------------------------------------------------------
- * Motion.
+ * Motion. None of these enables the drive or selects its mode of operation.
+ * A move writes its objects (0x607A, then 0x6081/0x6083/0x6084 for the
+ * profiled ones), sets or clears bit 6 of 0x6040 (relative), and starts with
+ * 0x0000 then 0x0001 to 0x2120:00; it stops at the first failing request.
  * ------------------------------------------------------------------------- */
 
 ZARN_API int32_t ZARN_CALL ZARN_MoveAbs(uint8_t driveId, int32_t position);
@@ -215,8 +238,10 @@ ZARN_API int32_t ZARN_CALL ZARN_MoveRelative(uint8_t driveId, int32_t distance, 
 ZARN_API int32_t ZARN_CALL ZARN_MoveIndex(uint8_t driveId, uint16_t indexNumber);
 ZARN_API int32_t ZARN_CALL ZARN_Start(uint8_t driveId);
 ZARN_API int32_t ZARN_CALL ZARN_Stop(uint8_t driveId);
+/** Writes 0x6098, 0x6099:01, 0x6099:02, 0x609A, 0x607C (offset widened with its sign), then sets bit 3 of 0x2120. */
 ZARN_API int32_t ZARN_CALL ZARN_Homing(uint8_t driveId, char method, int32_t switchSpeed, int32_t zeroSpeed,
                                        uint32_t acceleration, int16_t offset);
+/** Homing method 35 on the current position: 0x6098 = 35, 0x607C = position, a rising edge of bit 3 of 0x2120. */
 ZARN_API int32_t ZARN_CALL ZARN_SetCurrentPosition(uint8_t driveId, int32_t position);
 /** Polls bit 4 of 0x2121:00 every 10 ms for up to timeout ms (at least once); done = 1 when in position. */
 ZARN_API int32_t ZARN_CALL ZARN_WaitMoveDone(uint8_t driveId, uint32_t timeout, int *done);
