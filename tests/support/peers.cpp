@@ -74,6 +74,13 @@ void PeerBase::Record(const Bytes& request, Reply* reply) {
   if (r) *reply = r(request);
 }
 
+void PeerBase::Deliver(const Reply& reply, const std::function<void(const Bytes&)>& send) {
+  for (const Chunk& c : reply) {
+    if (c.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(c.delayMs));
+    send(c.bytes);
+  }
+}
+
 // ---------------------------------------------------------------- SerialPeer
 void SerialPeer::Feed(Bytes* pending, int idleMs) {
   // Split the stream into request frames by their own length fields.

@@ -38,6 +38,8 @@ class PeerBase {
 
  protected:
   void Record(const Bytes& request, Reply* reply);
+  // Sends each chunk of a reply after its pause.
+  static void Deliver(const Reply& reply, const std::function<void(const Bytes&)>& send);
   std::mutex mutex_;
   std::condition_variable arrived_;
   std::vector<Bytes> requests_;

@@ -7,7 +7,6 @@
 #include <syslog.h>
 #include <time.h>
 
-#include <atomic>
 #include <new>
 
 #include "platform/platform.h"
@@ -31,17 +30,7 @@ void SleepMs(uint32_t milliseconds) {
 
 void YieldThread() { sched_yield(); }
 
-namespace {
-std::atomic<MessageSink> g_messageSink{nullptr};
-}
-
-void SetMessageSink(MessageSink sink) { g_messageSink.store(sink); }
-
-void ShowMessageBox(const char* text) {
-  MessageSink sink = g_messageSink.load();
-  if (sink) sink(text);
-  else fprintf(stderr, "zarn: %s\n", text);
-}
+void ShowNativeMessageBox(const char* text) { fprintf(stderr, "zarn: %s\n", text); }
 
 void DebugTrace(const char* text) { syslog(LOG_DEBUG, "zarn: %s", text); }
 

@@ -4,7 +4,6 @@
 
 #include <stdio.h>
 
-#include <atomic>
 #include <new>
 
 #include "platform/platform.h"
@@ -16,17 +15,7 @@ uint32_t TickCount() { return static_cast<uint32_t>(GetTickCount()); }
 void SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
 void YieldThread() { Sleep(0); }
 
-namespace {
-std::atomic<MessageSink> g_messageSink{nullptr};
-}
-
-void SetMessageSink(MessageSink sink) { g_messageSink.store(sink); }
-
-void ShowMessageBox(const char* text) {
-  MessageSink sink = g_messageSink.load();
-  if (sink) sink(text);
-  else MessageBoxA(nullptr, text, "zarn", MB_OK | MB_APPLMODAL);
-}
+void ShowNativeMessageBox(const char* text) { MessageBoxA(nullptr, text, "zarn", MB_OK | MB_APPLMODAL); }
 void DebugTrace(const char* text) { OutputDebugStringA(text); }
 
 bool AnsiToUtf16(const char* text, uint16_t* out, size_t capacity) {

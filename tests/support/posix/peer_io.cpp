@@ -40,11 +40,10 @@ SerialPeer::~SerialPeer() {
 }
 
 void SerialPeer::Send(const Reply& reply) {
-  for (const Chunk& c : reply) {
-    if (c.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(c.delayMs));
-    ssize_t w = write(io_->master, c.bytes.data(), c.bytes.size());
+  Deliver(reply, [this](const Bytes& b) {
+    ssize_t w = write(io_->master, b.data(), b.size());
     (void)w;
-  }
+  });
 }
 
 void SerialPeer::SendRaw(const Bytes& bytes) { Send(Whole(bytes)); }
@@ -102,10 +101,9 @@ void UdpPeer::Run() {
     if (n < 0) continue;
     Reply reply;
     Record(Bytes(buf, buf + n), &reply);
-    for (const Chunk& c : reply) {
-      if (c.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(c.delayMs));
-      sendto(io_->fd, c.bytes.data(), c.bytes.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
-    }
+    Deliver(reply, [&](const Bytes& b) {
+      sendto(io_->fd, b.data(), b.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+    });
   }
 }
 

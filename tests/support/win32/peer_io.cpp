@@ -43,11 +43,10 @@ SerialPeer::~SerialPeer() {
 }
 
 void SerialPeer::Send(const Reply& reply) {
-  for (const Chunk& c : reply) {
-    if (c.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(c.delayMs));
+  Deliver(reply, [this](const Bytes& b) {
     platform::LockGuard lock(io_->writeLock);
-    io_->device.Write(c.bytes.data(), static_cast<uint32_t>(c.bytes.size()));
-  }
+    io_->device.Write(b.data(), static_cast<uint32_t>(b.size()));
+  });
 }
 
 void SerialPeer::SendRaw(const Bytes& bytes) { Send(Whole(bytes)); }
@@ -114,11 +113,10 @@ void UdpPeer::Run() {
     if (n < 0) continue;
     Reply reply;
     Record(Bytes(buf, buf + n), &reply);
-    for (const Chunk& c : reply) {
-      if (c.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(c.delayMs));
-      sendto(io_->sock, reinterpret_cast<const char*>(c.bytes.data()), static_cast<int>(c.bytes.size()), 0,
+    Deliver(reply, [&](const Bytes& b) {
+      sendto(io_->sock, reinterpret_cast<const char*>(b.data()), static_cast<int>(b.size()), 0,
              reinterpret_cast<sockaddr*>(&from), len);
-    }
+    });
   }
 }
 
