@@ -136,6 +136,29 @@ TEST_F(EthernetLine, OversizedDatagramIsDroppedSafely) {
   EXPECT_EQ(0x0102, value);
 }
 
+TEST_F(EthernetLine, SlotOperationsOnOpenAndClosedSlots) {
+  // Opening an open slot changes nothing: the connection keeps working.
+  EXPECT_TRUE(State().ethernetSlots[1].Open("127.0.0.1", 9, 1, 3));
+  model.SetWord(0x2100, 0, 0x0A0B);
+  uint16_t value = 0;
+  EXPECT_EQ(0, ZARN_ReadWord(1, 0x2100, 0, &value));
+  EXPECT_EQ(0x0A0B, value);
+  // A reply that announces no data is complete at 12 bytes.
+  peer.SetResponder([](const Bytes& req) {
+    Bytes reply(req.begin(), req.begin() + 8);
+    reply.insert(reply.end(), {0, 0, 0, 0});
+    return Whole(reply);
+  });
+  uint8_t buffer[32] = {};
+  auto start = Clock::now();
+  EXPECT_EQ(0, ReadObject(1, 0x2100, 0, buffer));
+  EXPECT_LT(MsSince(start), 500);
+  // A slot never opened: closing does nothing, a request finds no socket.
+  State().ethernetSlots[9].Close();
+  MeiPacket p;
+  EXPECT_EQ(ZARN_E_ETH_NO_SOCKET, State().ethernetSlots[9].Transact(&p));
+}
+
 TEST_F(EthernetLine, CloseIsPrompt) {
   auto start = Clock::now();
   EXPECT_EQ(0, ZARN_DriveClose(1));
@@ -174,6 +197,15 @@ TEST(EthernetOpen, ArgumentsSlotsAndSettings) {
   ASSERT_TRUE(State().ethernetSlots[6].SocketTimeouts(&receiveMs, &sendMs));
   EXPECT_GE(receiveMs, 3u);  // the kernel rounds up to its clock tick
   EXPECT_LE(receiveMs, 10u);
+  // The open succeeds even when the drive refuses the read of 0x2003:00.
+  DriveModel refusing;
+  refusing.Refuse(0x2003, 0, 2);
+  UdpPeer other;
+  other.SetResponder(refusing.Ethernet());
+  ASSERT_EQ(0, ZARN_EDRVOpen(7, "127.0.0.1", other.Port()));
+  EXPECT_EQ(0, ZARN_GetErrorCode(nullptr));
+  EXPECT_EQ(1u, refusing.Log().size());
+  EXPECT_EQ(0, ZARN_DriveClose(7));
   // A serial connection blocks the id for Ethernet.
   SetConnection(9, kConnectionSerial);
   EXPECT_EQ(ZARN_E_ETH_OPEN, ZARN_EDRVOpen(9, "127.0.0.1", peer.Port()));

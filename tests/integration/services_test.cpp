@@ -160,11 +160,13 @@ TEST_F(Services, ServoEnableDisableAndEmergencyStop) {
   EXPECT_EQ(0, ZARN_GetDriveControlInput1(1, 12, &bit));
   EXPECT_EQ(1, enabled);
   EXPECT_EQ(enabled, bit);
-  // A failed read writes nothing.
+  // A failed read writes nothing; a failed first write of the emergency stop makes no second.
   model.Refuse(0x211F, 0, 6);
   Wire();
   EXPECT_EQ(ZARN_E_REPLY_BUSY, ZARN_Disable(1));
   EXPECT_EQ((Lines{"R 211F:00"}), Wire());
+  EXPECT_EQ(ZARN_E_REPLY_BUSY, ZARN_EmergencyStop(1));
+  EXPECT_EQ((Lines{"W 211F:00 00 00"}), Wire());
 }
 
 TEST_F(Services, ResetAlarmHoldsTheBitHalfASecond) {
