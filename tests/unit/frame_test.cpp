@@ -2,6 +2,7 @@
 // checks and the exception map.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -178,6 +179,39 @@ TEST(Frame, AnnouncedCountBeyondTheBufferIsClamped) {
   read.rxLength = rxLength;
   EXPECT_EQ(ZARN_E_SERIAL_CRC, frame::CheckSerialReply(reply.data(), reply.size(), tx, L, &read));
   EXPECT_EQ(52, read.rxLength);  // what lies in the 65-byte buffer after offset 13
+}
+
+TEST(Frame, GarbageRepliesAreJudgedSafely) {
+  // Random bytes of every length up to the buffer: the checks read nothing past
+  // the bytes they are given (the sanitizer build watches) and answer only
+  // with their own codes; a read never reports more data than fits.
+  uint32_t seed = 2024;
+  auto next = [&] {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<uint8_t>(seed >> 24);
+  };
+  uint8_t tx[frame::kSerialTxSize];
+  uint16_t L = 0;
+  for (int round = 0; round < 20000; ++round) {
+    MeiPacket p = (round % 3) ? Read(1, 0x6064, 0) : Write(1, 0x607A, 0, next() % 40);
+    ASSERT_EQ(0, frame::BuildSerialRequest(p, tx, &L));
+    const size_t count = next() % (frame::kRxBufferSize + 1);
+    std::vector<uint8_t> rx(count);
+    for (auto& b : rx) b = next();
+    if (count > 0 && (round & 1)) memcpy(rx.data(), tx, std::min<size_t>(count, L));  // a plausible echo
+    int32_t code = 0;
+    if (frame::SerialException(rx.data(), count, &code)) {
+      EXPECT_GE(code, 4);
+      EXPECT_LE(code, 11);
+      continue;
+    }
+    uint16_t announced = 0;
+    frame::SerialReplyComplete(rx.data(), count, !p.IsWrite(), L, &announced);
+    p.rxLength = announced;
+    code = frame::CheckSerialReply(rx.data(), count, tx, L, &p);
+    EXPECT_TRUE(code == 0 || code == ZARN_E_SERIAL_ECHO || code == ZARN_E_SERIAL_CRC) << code;
+    EXPECT_LE(p.rxLength, count > 13 ? count - 13 : 0);
+  }
 }
 
 }  // namespace
