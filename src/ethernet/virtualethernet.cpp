@@ -95,8 +95,15 @@ bool CVirtualEthernet::Open(const char* address, uint16_t port, uint16_t connect
 void CVirtualEthernet::Close() {
   openFlag_.store(false);
   stopEvent_.Set();
-  socket_.Wake();
-  while (thread_.IsStarted() && !thread_.Join(1000)) socket_.Wake();
+  // As with the serial reader: a thread that does not end keeps its socket.
+  for (int attempt = 0; attempt < 3 && thread_.IsStarted(); ++attempt) {
+    socket_.Wake();
+    thread_.Join(1000);
+  }
+  if (thread_.IsStarted()) {
+    Trace(__LINE__, "the event thread did not end; its socket is left open");
+    return;
+  }
   RemoveSocket();
 }
 

@@ -43,9 +43,17 @@ bool CVirtualSerial::Open(const char* portName, uint32_t baud, uint8_t parity, u
 
 void CVirtualSerial::Close() {
   if (!openFlag_.exchange(false)) return;
-  device_.Wake();
-  // The reader ends within one wait of the wake; the device stays until it has.
-  while (reader_.IsStarted() && !reader_.Join(1000)) device_.Wake();
+  // The reader ends within one wait of the wake. Should it not (a thread held
+  // up by the system, as while a library is unloaded), the device stays open
+  // rather than be released under it; nothing waits for ever.
+  for (int attempt = 0; attempt < 3 && reader_.IsStarted(); ++attempt) {
+    device_.Wake();
+    reader_.Join(1000);
+  }
+  if (reader_.IsStarted()) {
+    platform::DebugTrace("virtualserial: the reader did not end; the port is left open");
+    return;
+  }
   device_.Close();
 }
 
