@@ -298,8 +298,7 @@ void CUtilityMOX::SetConsoleColor(uint16_t attributes) {
   if (!console_) return;
   if (attributes == 0) attributes = 7;
   const int fg = attributes & 0x7, bg = (attributes >> 4) & 0x7;
-  printf("\033[0;%s%d;%s%dm", (attributes & 0x08) ? "1;" : "", 30 + AnsiColor(fg), (attributes & 0x80) ? "" : "",
-         40 + AnsiColor(bg));
+  printf("\033[0;%s%d;%dm", (attributes & 0x08) ? "1;" : "", 30 + AnsiColor(fg), 40 + AnsiColor(bg));
   fflush(stdout);
 }
 
