@@ -93,8 +93,8 @@ int main(int argc, char** argv) {
   {
     zarn::test::RawUdpDrive drive;
     g_drive = &drive;
-    result = zarn::bench::RunAndPrintRatios(argc, argv,
-                                            {{"UDP ZARN_ReadDWordS / raw send+recv", "LibraryRead", "BaselineRead", 1.5}});
+    result = zarn::bench::RunAndPrintRatios(
+        argc, argv, {{"UDP ZARN_ReadDWordS / raw send+recv", "LibraryRead", "BaselineRead", 1.5}});
   }
   return IdleAndClose() | result;
 }

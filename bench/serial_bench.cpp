@@ -61,6 +61,6 @@ BENCHMARK(BaselineRead)->UseRealTime()->Repetitions(5)->MinTime(0.5);
 int main(int argc, char** argv) {
   zarn::test::RawSerialDrive drive(1);
   g_drive = &drive;
-  return zarn::bench::RunAndPrintRatios(argc, argv,
-                                        {{"serial ZARN_ReadDWordS / bare exchange", "LibraryRead", "BaselineRead", 1.2}});
+  return zarn::bench::RunAndPrintRatios(
+      argc, argv, {{"serial ZARN_ReadDWordS / bare exchange", "LibraryRead", "BaselineRead", 1.2}});
 }

@@ -32,8 +32,7 @@ int main(int argc, char **argv) {
 
   int done = 0;
   int32_t position = 0;
-  int ok = check(ZARN_Enable(drive), "enable") &&
-           check(ZARN_SetCurrentPosition(drive, 0), "set current position") &&
+  int ok = check(ZARN_Enable(drive), "enable") && check(ZARN_SetCurrentPosition(drive, 0), "set current position") &&
            check(ZARN_MoveAbsolute(drive, 20000, 100000, 1000000, 1000000), "move") &&
            check(ZARN_WaitMoveDone(drive, 5000, &done), "wait") &&
            check(ZARN_ActualPosition(drive, &position), "position");

@@ -44,22 +44,38 @@ int64_t DefaultOf(const obj::Object& o) {
     const obj::Object* object;
     int64_t value;
   } defaults[] = {
-      {&obj::OpenProbe, 0x0110},          {&obj::InertiaRatio, 100},
-      {&obj::PosGainKp, 50},              {&obj::VelGainKp, 75},
-      {&obj::VelGainKiT, 20},             {&obj::PosGainKvffFilter, 10},
-      {&obj::VelocityLimit, 3000},        {&obj::HomeTorqueLimit1, 100},
-      {&obj::HomeTorqueLimit2, 100},      {&obj::CurrentGain, 500},
-      {&obj::DcLinkVoltage, 300},         {&obj::DriveTemperature, 35},
-      {&obj::ControlWord, 0x000F},        {&obj::OperationMode, 1},
-      {&obj::PositionWindow, 10},         {&obj::PositionWindowTime, 5},
-      {&obj::VelocityWindow, 1000},       {&obj::VelocityWindowTime, 5},
-      {&obj::MaxProfileVelocity, 10000000}, {&obj::ProfileVelocity, 100000},
-      {&obj::ProfileAcceleration, 1000000}, {&obj::ProfileDeceleration, 1000000},
-      {&obj::QuickStopDeceleration, 4000000}, {&obj::TorqueSlope, 1000},
-      {&obj::GearMotor, 1},               {&obj::GearShaft, 1},
-      {&obj::HomingMethod, 35},           {&obj::HomingSwitchSpeed, 50000},
-      {&obj::HomingZeroSpeed, 10000},     {&obj::HomingAcceleration, 1000000},
-      {&obj::StoreParameters, 1},         {&obj::StoreParametersAll, 1},
+      {&obj::OpenProbe, 0x0110},
+      {&obj::InertiaRatio, 100},
+      {&obj::PosGainKp, 50},
+      {&obj::VelGainKp, 75},
+      {&obj::VelGainKiT, 20},
+      {&obj::PosGainKvffFilter, 10},
+      {&obj::VelocityLimit, 3000},
+      {&obj::HomeTorqueLimit1, 100},
+      {&obj::HomeTorqueLimit2, 100},
+      {&obj::CurrentGain, 500},
+      {&obj::DcLinkVoltage, 300},
+      {&obj::DriveTemperature, 35},
+      {&obj::ControlWord, 0x000F},
+      {&obj::OperationMode, 1},
+      {&obj::PositionWindow, 10},
+      {&obj::PositionWindowTime, 5},
+      {&obj::VelocityWindow, 1000},
+      {&obj::VelocityWindowTime, 5},
+      {&obj::MaxProfileVelocity, 10000000},
+      {&obj::ProfileVelocity, 100000},
+      {&obj::ProfileAcceleration, 1000000},
+      {&obj::ProfileDeceleration, 1000000},
+      {&obj::QuickStopDeceleration, 4000000},
+      {&obj::TorqueSlope, 1000},
+      {&obj::GearMotor, 1},
+      {&obj::GearShaft, 1},
+      {&obj::HomingMethod, 35},
+      {&obj::HomingSwitchSpeed, 50000},
+      {&obj::HomingZeroSpeed, 10000},
+      {&obj::HomingAcceleration, 1000000},
+      {&obj::StoreParameters, 1},
+      {&obj::StoreParametersAll, 1},
   };
   for (const auto& d : defaults)
     if (d.object->index == o.index && d.object->subIndex == o.subIndex) return d.value;
@@ -69,14 +85,14 @@ int64_t DefaultOf(const obj::Object& o) {
 // Objects whose values a store keeps: settings, not commands or monitors.
 bool IsSetting(const obj::Object& o) {
   const obj::Object* notStored[] = {
-      &obj::StoreParameters, &obj::StoreParametersAll, &obj::OpenProbe, &obj::ControlInput1,
-      &obj::ControlInput2, &obj::StateOutput, &obj::HomingState, &obj::FeedbackSpeed,
-      &obj::AccumOverload, &obj::DcLinkVoltage, &obj::SingleTurnData, &obj::MultiTurnData,
-      &obj::DriveTemperature, &obj::WarningCode, &obj::ProcedureCommand, &obj::ProcedureArgument,
-      &obj::ErrorCode, &obj::ActualPosition, &obj::ActualVelocity, &obj::ActualTorque,
-      &obj::TargetPosition, &obj::TouchProbeStatus, &obj::TouchProbe1Positive, &obj::TouchProbe1Negative,
-      &obj::TouchProbe2Positive, &obj::TouchProbe2Negative, &obj::DigitalInputs, &obj::DigitalOutputs,
-      &obj::DigitalOutputMask, &obj::TargetTorque, &obj::TargetVelocity, &obj::IndexNumber,
+      &obj::StoreParameters,     &obj::StoreParametersAll,  &obj::OpenProbe,           &obj::ControlInput1,
+      &obj::ControlInput2,       &obj::StateOutput,         &obj::HomingState,         &obj::FeedbackSpeed,
+      &obj::AccumOverload,       &obj::DcLinkVoltage,       &obj::SingleTurnData,      &obj::MultiTurnData,
+      &obj::DriveTemperature,    &obj::WarningCode,         &obj::ProcedureCommand,    &obj::ProcedureArgument,
+      &obj::ErrorCode,           &obj::ActualPosition,      &obj::ActualVelocity,      &obj::ActualTorque,
+      &obj::TargetPosition,      &obj::TouchProbeStatus,    &obj::TouchProbe1Positive, &obj::TouchProbe1Negative,
+      &obj::TouchProbe2Positive, &obj::TouchProbe2Negative, &obj::DigitalInputs,       &obj::DigitalOutputs,
+      &obj::DigitalOutputMask,   &obj::TargetTorque,        &obj::TargetVelocity,      &obj::IndexNumber,
   };
   for (const obj::Object* n : notStored)
     if (n->index == o.index && n->subIndex == o.subIndex) return false;
@@ -114,7 +130,7 @@ void Drive::ResetToDefaults() {
       const bool wide = sub >= 2 && sub <= 7;
       Define(index, sub, wide ? 4 : 2, wide, 0, true);
     }
-    dictionary_[Key(index, 3)].value = 100000;  // velocity
+    dictionary_[Key(index, 3)].value = 100000;   // velocity
     dictionary_[Key(index, 4)].value = 1000000;  // acceleration
     dictionary_[Key(index, 5)].value = 1000000;  // deceleration
   }
@@ -175,8 +191,8 @@ void Drive::RaiseAlarm(uint16_t code, const char* text) {
   // Called with the lock held from the tick, or from tools without it.
   Put(obj::StateOutput.index, 0, WithBit(Get(obj::StateOutput.index, 0), bits::kAlarm, true));
   Put(obj::ErrorCode.index, 0, code);
-  for (int n = kAlarmHistory; n > 1; --n) dictionary_[Key(obj::kAlarmHistory, uint8_t(n))].text =
-      dictionary_[Key(obj::kAlarmHistory, uint8_t(n - 1))].text;
+  for (int n = kAlarmHistory; n > 1; --n)
+    dictionary_[Key(obj::kAlarmHistory, uint8_t(n))].text = dictionary_[Key(obj::kAlarmHistory, uint8_t(n - 1))].text;
   char entry[33];
   snprintf(entry, sizeof entry, "AL-%04X %s", code, text);
   dictionary_[Key(obj::kAlarmHistory, 1)].text = entry;
@@ -354,8 +370,10 @@ void Drive::Tick(double dt) {
     const double canStop = std::sqrt(2 * decel_ * distance);
     const double want = std::min(maxVelocity_, canStop);
     const double before = speed;
-    if (speed < want) speed = std::min(want, speed + accel_ * dt);
-    else speed = std::max(want, speed - decel_ * dt);
+    if (speed < want)
+      speed = std::min(want, speed + accel_ * dt);
+    else
+      speed = std::max(want, speed - decel_ * dt);
     if (speed <= 0) speed = std::min(canStop, accel_ * dt);
     acceleration_ = (speed - before) * dir / dt;
     const double step = speed * dt;
@@ -393,7 +411,8 @@ void Drive::UpdateStatus(double dt) {
   const int64_t pos = llround(position_);
   Put(obj::ActualPosition.index, 0, pos);
   Put(obj::ActualVelocity.index, 0, llround(velocity_));
-  const double torque = std::max(-3000.0, std::min(3000.0, acceleration_ / 1000.0 * (1.0 + Get(obj::InertiaRatio.index, 0) / 100.0) / 2.0));
+  const double torque = std::max(
+      -3000.0, std::min(3000.0, acceleration_ / 1000.0 * (1.0 + Get(obj::InertiaRatio.index, 0) / 100.0) / 2.0));
   Put(obj::ActualTorque.index, 0, llround(torque));
   Put(obj::FeedbackSpeed.index, 0, llround(std::max(-32768.0, std::min(32767.0, velocity_ * 60.0 / 131072.0))));
   const double overload = double(Get(obj::AccumOverload.index, 0));

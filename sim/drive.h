@@ -18,24 +18,24 @@ using Bytes = std::vector<uint8_t>;
 
 // Faults a drive can be told to make, per drive. None by default.
 struct Faults {
-  double dropShare = 0.0;   // share of replies not sent (seeded)
+  double dropShare = 0.0;  // share of replies not sent (seeded)
   uint32_t seed = 1;
-  int delayMs = 0;          // pause before every reply
-  int chunkSize = 0;        // serial: send replies in pieces of this many bytes...
-  int chunkGapMs = 0;       // ...with this gap between them
-  bool badCrc = false;      // serial: a wrong CRC on every reply
-  bool badEcho = false;     // a wrong subindex in every echo
-  bool refuse = false;      // answer requests for one object with an exception
+  int delayMs = 0;       // pause before every reply
+  int chunkSize = 0;     // serial: send replies in pieces of this many bytes...
+  int chunkGapMs = 0;    // ...with this gap between them
+  bool badCrc = false;   // serial: a wrong CRC on every reply
+  bool badEcho = false;  // a wrong subindex in every echo
+  bool refuse = false;   // answer requests for one object with an exception
   uint16_t refuseIndex = 0;
   uint8_t refuseSubIndex = 0;
   uint8_t refuseCode = 2;
-  bool oversize = false;    // send replies padded far past 65 bytes
+  bool oversize = false;  // send replies padded far past 65 bytes
 };
 
 struct DriveConfig {
   uint8_t id = 1;
-  std::string statePath;          // parameters survive restarts here once stored
-  int32_t homeSwitchPosition = 0; // where the home sensor (0x60FD bit 2) sits
+  std::string statePath;           // parameters survive restarts here once stored
+  int32_t homeSwitchPosition = 0;  // where the home sensor (0x60FD bit 2) sits
   int32_t negativeLimit = -100000000;
   int32_t positiveLimit = 100000000;
   Faults faults;
@@ -44,10 +44,10 @@ struct DriveConfig {
 // What a request gets back, independent of the transport.
 struct Answer {
   bool exception = false;
-  uint8_t code = 0;        // exception code
-  uint8_t function = 0x2B; // the request's function code
+  uint8_t code = 0;         // exception code
+  uint8_t function = 0x2B;  // the request's function code
   bool isRead = false;
-  Bytes data;              // a read's value, most significant byte first
+  Bytes data;  // a read's value, most significant byte first
 };
 
 class Drive {
@@ -77,7 +77,7 @@ class Drive {
   struct Entry {
     uint8_t width;  // 1, 2, 4 bytes; 0 for a text
     bool isSigned;
-    bool stored;    // part of the parameters kept by a store
+    bool stored;  // part of the parameters kept by a store
     int64_t value;
     std::string text;
   };

@@ -115,7 +115,8 @@ int main(int argc, char** argv) {
       base.homeSwitchPosition = int32_t(atol(v));
     } else if (a == "--limits") {
       long neg = 0, pos = 0;
-      if (!(v = next()) || sscanf(v, "%ld:%ld", &neg, &pos) != 2 || neg >= pos) return Fail("--limits needs NEG:POS", v);
+      if (!(v = next()) || sscanf(v, "%ld:%ld", &neg, &pos) != 2 || neg >= pos)
+        return Fail("--limits needs NEG:POS", v);
       base.negativeLimit = int32_t(neg);
       base.positiveLimit = int32_t(pos);
     } else if (a == "--drop") {
@@ -137,7 +138,8 @@ int main(int argc, char** argv) {
       base.faults.badEcho = true;
     } else if (a == "--refuse") {
       unsigned index = 0, sub = 0, code = 0;
-      if (!(v = next()) || sscanf(v, "%x:%x=%u", &index, &sub, &code) != 3 || index > 0xFFFF || sub > 0xFF || code > 0xFF)
+      if (!(v = next()) || sscanf(v, "%x:%x=%u", &index, &sub, &code) != 3 || index > 0xFFFF || sub > 0xFF ||
+          code > 0xFF)
         return Fail("--refuse needs IIII:SS=CODE", v);
       base.faults.refuse = true;
       base.faults.refuseIndex = uint16_t(index);

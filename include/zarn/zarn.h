@@ -39,15 +39,15 @@ extern "C" {
 /** The eleven parameters of one index (object 0x3100 + number), byte-packed. */
 #pragma pack(push, 1)
 typedef struct IndexParameter {
-  uint8_t reserved[4];  /**< offset 0: not read or written by the library */
-  uint16_t sub1;        /**< subindex 1, unsigned 16-bit */
-  int32_t sub2;         /**< subindices 2 to 7, signed 32-bit */
+  uint8_t reserved[4]; /**< offset 0: not read or written by the library */
+  uint16_t sub1;       /**< subindex 1, unsigned 16-bit */
+  int32_t sub2;        /**< subindices 2 to 7, signed 32-bit */
   int32_t sub3;
   int32_t sub4;
   int32_t sub5;
   int32_t sub6;
   int32_t sub7;
-  uint16_t sub8;        /**< subindices 8 to 11, unsigned 16-bit */
+  uint16_t sub8; /**< subindices 8 to 11, unsigned 16-bit */
   uint16_t sub9;
   uint16_t sub10;
   uint16_t sub11;
@@ -109,7 +109,8 @@ ZARN_API int32_t ZARN_CALL ZARN_ReadIndexParameter(uint8_t driveId, int32_t numb
 ZARN_API int32_t ZARN_CALL ZARN_WriteIndexParameter(uint8_t driveId, int32_t number, const IndexParameter *record);
 /** Writes "save" to 0x1010:01, waits 2 s, writes it to 0x1010:05; returns the second write's code. */
 ZARN_API int32_t ZARN_CALL ZARN_StoreParameter(uint8_t driveId);
-/** Hexadecimal text (upper case) of length bytes; text holds 2 * length + 1 characters. Exported as _ZARN_BinToStr@12 on 32-bit Windows. */
+/** Hexadecimal text (upper case) of length bytes; text holds 2 * length + 1 characters. Exported as _ZARN_BinToStr@12
+ * on 32-bit Windows. */
 ZARN_API int32_t ZARN_CALL ZARN_BinToStr(char *text, const uint8_t *data, int32_t length);
 /** Bytes of a hexadecimal text of even length up to 500; other texts convert nothing. A pair that is
  *  not hexadecimal stores 0. Exported as _ZARN_StrToBin@8 on 32-bit Windows. */
@@ -150,52 +151,52 @@ ZARN_API int32_t ZARN_CALL ZARN_GetEoESetupFile(char *path);
  * beside it, with the width of the value type; codes as for raw access.
  * ------------------------------------------------------------------------- */
 
-ZARN_API int32_t ZARN_CALL ZARN_GetInertiaRatio(uint8_t driveId, uint16_t *value);          /* 0x2100:00 */
-ZARN_API int32_t ZARN_CALL ZARN_GetPosGainKp(uint8_t driveId, uint16_t *value);             /* 0x2101:00 */
-ZARN_API int32_t ZARN_CALL ZARN_GetVelGainKp(uint8_t driveId, uint16_t *value);             /* 0x2102:00 */
-ZARN_API int32_t ZARN_CALL ZARN_GetVelGainKiT(uint8_t driveId, uint16_t *value);            /* 0x2103:00 */
-ZARN_API int32_t ZARN_CALL ZARN_GetPosGainKvff(uint8_t driveId, uint16_t *value);           /* 0x210C:00 */
-ZARN_API int32_t ZARN_CALL ZARN_GetPosGainKvff_flt(uint8_t driveId, uint16_t *value);       /* 0x210D:00 */
-ZARN_API int32_t ZARN_CALL ZARN_GetCurGain(uint8_t driveId, uint16_t *value);               /* 0x2514:00 */
-ZARN_API int32_t ZARN_CALL ZARN_FeedbackSpeed(uint8_t driveId, int16_t *value);             /* 0x2600:00 */
-ZARN_API int32_t ZARN_CALL ZARN_AccumOverload(uint8_t driveId, int16_t *value);             /* 0x2603:00 */
-ZARN_API int32_t ZARN_CALL ZARN_DCLinkVoltage(uint8_t driveId, uint16_t *value);            /* 0x2605:00 */
-ZARN_API int32_t ZARN_CALL ZARN_SingleTurnData(uint8_t driveId, uint32_t *value);           /* 0x2607:00 */
-ZARN_API int32_t ZARN_CALL ZARN_MultiTurnData(uint8_t driveId, uint16_t *value);            /* 0x260A:00 */
-ZARN_API int32_t ZARN_CALL ZARN_DriveTemp(uint8_t driveId, int16_t *value);                 /* 0x260B:00 */
-ZARN_API int32_t ZARN_CALL ZARN_WarningCode(uint8_t driveId, uint16_t *value);              /* 0x2614:00 */
-ZARN_API int32_t ZARN_CALL ZARN_ActualPosition(uint8_t driveId, int32_t *value);            /* 0x6064:00 */
-ZARN_API int32_t ZARN_CALL ZARN_ActualVelocity(uint8_t driveId, int32_t *value);            /* 0x606C:00 */
-ZARN_API int32_t ZARN_CALL ZARN_ActualTorque(uint8_t driveId, int16_t *value);              /* 0x6077:00 */
-ZARN_API int32_t ZARN_CALL ZARN_TouchProbeStatus(uint8_t driveId, uint16_t *value);         /* 0x60B9:00 */
+ZARN_API int32_t ZARN_CALL ZARN_GetInertiaRatio(uint8_t driveId, uint16_t *value);             /* 0x2100:00 */
+ZARN_API int32_t ZARN_CALL ZARN_GetPosGainKp(uint8_t driveId, uint16_t *value);                /* 0x2101:00 */
+ZARN_API int32_t ZARN_CALL ZARN_GetVelGainKp(uint8_t driveId, uint16_t *value);                /* 0x2102:00 */
+ZARN_API int32_t ZARN_CALL ZARN_GetVelGainKiT(uint8_t driveId, uint16_t *value);               /* 0x2103:00 */
+ZARN_API int32_t ZARN_CALL ZARN_GetPosGainKvff(uint8_t driveId, uint16_t *value);              /* 0x210C:00 */
+ZARN_API int32_t ZARN_CALL ZARN_GetPosGainKvff_flt(uint8_t driveId, uint16_t *value);          /* 0x210D:00 */
+ZARN_API int32_t ZARN_CALL ZARN_GetCurGain(uint8_t driveId, uint16_t *value);                  /* 0x2514:00 */
+ZARN_API int32_t ZARN_CALL ZARN_FeedbackSpeed(uint8_t driveId, int16_t *value);                /* 0x2600:00 */
+ZARN_API int32_t ZARN_CALL ZARN_AccumOverload(uint8_t driveId, int16_t *value);                /* 0x2603:00 */
+ZARN_API int32_t ZARN_CALL ZARN_DCLinkVoltage(uint8_t driveId, uint16_t *value);               /* 0x2605:00 */
+ZARN_API int32_t ZARN_CALL ZARN_SingleTurnData(uint8_t driveId, uint32_t *value);              /* 0x2607:00 */
+ZARN_API int32_t ZARN_CALL ZARN_MultiTurnData(uint8_t driveId, uint16_t *value);               /* 0x260A:00 */
+ZARN_API int32_t ZARN_CALL ZARN_DriveTemp(uint8_t driveId, int16_t *value);                    /* 0x260B:00 */
+ZARN_API int32_t ZARN_CALL ZARN_WarningCode(uint8_t driveId, uint16_t *value);                 /* 0x2614:00 */
+ZARN_API int32_t ZARN_CALL ZARN_ActualPosition(uint8_t driveId, int32_t *value);               /* 0x6064:00 */
+ZARN_API int32_t ZARN_CALL ZARN_ActualVelocity(uint8_t driveId, int32_t *value);               /* 0x606C:00 */
+ZARN_API int32_t ZARN_CALL ZARN_ActualTorque(uint8_t driveId, int16_t *value);                 /* 0x6077:00 */
+ZARN_API int32_t ZARN_CALL ZARN_TouchProbeStatus(uint8_t driveId, uint16_t *value);            /* 0x60B9:00 */
 ZARN_API int32_t ZARN_CALL ZARN_TouchProbe1PositiveEdgeValue(uint8_t driveId, int32_t *value); /* 0x60BA:00 */
 ZARN_API int32_t ZARN_CALL ZARN_TouchProbe1NegativeEdgeValue(uint8_t driveId, int32_t *value); /* 0x60BB:00 */
 ZARN_API int32_t ZARN_CALL ZARN_TouchProbe2PositiveEdgeValue(uint8_t driveId, int32_t *value); /* 0x60BC:00 */
 ZARN_API int32_t ZARN_CALL ZARN_TouchProbe2NegativeEdgeValue(uint8_t driveId, int32_t *value); /* 0x60BD:00 */
 
-ZARN_API int32_t ZARN_CALL ZARN_SetInertiaRatio(uint8_t driveId, uint16_t value);           /* 0x2100:00 */
-ZARN_API int32_t ZARN_CALL ZARN_SetPosGainKp(uint8_t driveId, uint16_t value);              /* 0x2101:00 */
-ZARN_API int32_t ZARN_CALL ZARN_SetVelGainKp(uint8_t driveId, uint16_t value);              /* 0x2102:00 */
-ZARN_API int32_t ZARN_CALL ZARN_SetVelGainKiT(uint8_t driveId, uint16_t value);             /* 0x2103:00 */
-ZARN_API int32_t ZARN_CALL ZARN_SetPosGainKvff(uint8_t driveId, uint16_t value);            /* 0x210C:00 */
-ZARN_API int32_t ZARN_CALL ZARN_SetPosGainKvff_flt(uint8_t driveId, uint16_t value);        /* 0x210D:00 */
-ZARN_API int32_t ZARN_CALL ZARN_SetCurGain(uint8_t driveId, uint16_t value);                /* 0x2514:00 */
-ZARN_API int32_t ZARN_CALL ZARN_SelVelocityLimit(uint8_t driveId, uint16_t value);          /* 0x230D:00 */
-ZARN_API int32_t ZARN_CALL ZARN_SetVelocityLimit(uint8_t driveId, uint16_t value);          /* 0x230E:00 */
-ZARN_API int32_t ZARN_CALL ZARN_TorqueVelLimit(uint8_t driveId, uint32_t value);            /* 0x607F:00 */
-ZARN_API int32_t ZARN_CALL ZARN_ProfileVelocity(uint8_t driveId, uint32_t value);           /* 0x6081:00 */
-ZARN_API int32_t ZARN_CALL ZARN_ProfileAccel(uint8_t driveId, uint32_t value);              /* 0x6083:00 */
-ZARN_API int32_t ZARN_CALL ZARN_ProfileDecel(uint8_t driveId, uint32_t value);              /* 0x6084:00 */
-ZARN_API int32_t ZARN_CALL ZARN_StopDecel(uint8_t driveId, uint32_t value);                 /* 0x6085:00 */
+ZARN_API int32_t ZARN_CALL ZARN_SetInertiaRatio(uint8_t driveId, uint16_t value);    /* 0x2100:00 */
+ZARN_API int32_t ZARN_CALL ZARN_SetPosGainKp(uint8_t driveId, uint16_t value);       /* 0x2101:00 */
+ZARN_API int32_t ZARN_CALL ZARN_SetVelGainKp(uint8_t driveId, uint16_t value);       /* 0x2102:00 */
+ZARN_API int32_t ZARN_CALL ZARN_SetVelGainKiT(uint8_t driveId, uint16_t value);      /* 0x2103:00 */
+ZARN_API int32_t ZARN_CALL ZARN_SetPosGainKvff(uint8_t driveId, uint16_t value);     /* 0x210C:00 */
+ZARN_API int32_t ZARN_CALL ZARN_SetPosGainKvff_flt(uint8_t driveId, uint16_t value); /* 0x210D:00 */
+ZARN_API int32_t ZARN_CALL ZARN_SetCurGain(uint8_t driveId, uint16_t value);         /* 0x2514:00 */
+ZARN_API int32_t ZARN_CALL ZARN_SelVelocityLimit(uint8_t driveId, uint16_t value);   /* 0x230D:00 */
+ZARN_API int32_t ZARN_CALL ZARN_SetVelocityLimit(uint8_t driveId, uint16_t value);   /* 0x230E:00 */
+ZARN_API int32_t ZARN_CALL ZARN_TorqueVelLimit(uint8_t driveId, uint32_t value);     /* 0x607F:00 */
+ZARN_API int32_t ZARN_CALL ZARN_ProfileVelocity(uint8_t driveId, uint32_t value);    /* 0x6081:00 */
+ZARN_API int32_t ZARN_CALL ZARN_ProfileAccel(uint8_t driveId, uint32_t value);       /* 0x6083:00 */
+ZARN_API int32_t ZARN_CALL ZARN_ProfileDecel(uint8_t driveId, uint32_t value);       /* 0x6084:00 */
+ZARN_API int32_t ZARN_CALL ZARN_StopDecel(uint8_t driveId, uint32_t value);          /* 0x6085:00 */
 /** 0x6087:00. Exported as _ZARN_TorqueSlope@8 on 32-bit Windows. */
 ZARN_API int32_t ZARN_CALL ZARN_TorqueSlope(uint8_t driveId, uint32_t value);
-ZARN_API int32_t ZARN_CALL ZARN_TargetTorque(uint8_t driveId, int32_t value);               /* 0x6071:00, 4 bytes */
-ZARN_API int32_t ZARN_CALL ZARN_TargetVelocity(uint8_t driveId, int32_t value);             /* 0x60FF:00 */
-ZARN_API int32_t ZARN_CALL ZARN_TouchProbeFunction(uint8_t driveId, uint16_t value);        /* 0x60B8:00 */
+ZARN_API int32_t ZARN_CALL ZARN_TargetTorque(uint8_t driveId, int32_t value);        /* 0x6071:00, 4 bytes */
+ZARN_API int32_t ZARN_CALL ZARN_TargetVelocity(uint8_t driveId, int32_t value);      /* 0x60FF:00 */
+ZARN_API int32_t ZARN_CALL ZARN_TouchProbeFunction(uint8_t driveId, uint16_t value); /* 0x60B8:00 */
 
 /* Pair writers: the second write is made only when the first succeeded. */
-ZARN_API int32_t ZARN_CALL ZARN_SetInPosition(uint8_t driveId, uint32_t window, uint16_t time);   /* 0x6067, 0x6068 */
-ZARN_API int32_t ZARN_CALL ZARN_SetInVelocity(uint8_t driveId, uint32_t window, uint16_t time);   /* 0x606D, 0x606E */
+ZARN_API int32_t ZARN_CALL ZARN_SetInPosition(uint8_t driveId, uint32_t window, uint16_t time);    /* 0x6067, 0x6068 */
+ZARN_API int32_t ZARN_CALL ZARN_SetInVelocity(uint8_t driveId, uint32_t window, uint16_t time);    /* 0x606D, 0x606E */
 ZARN_API int32_t ZARN_CALL ZARN_SetElecGearRatio(uint8_t driveId, uint32_t motor, uint32_t shaft); /* 0x6091:01, :02 */
 ZARN_API int32_t ZARN_CALL ZARN_HomeTorqueLimit(uint8_t driveId, uint16_t first, uint16_t second); /* 0x2409, 0x240A */
 
@@ -263,10 +264,13 @@ ZARN_API int32_t ZARN_CALL ZARN_GetDigitalOutputs(uint8_t driveId, uint32_t *val
 /** Exported as ?ZARN_SetDigitalOutputs@@YGHEK@Z on 32-bit Windows. */
 ZARN_API int32_t ZARN_CALL ZARN_SetDigitalOutputs(uint8_t driveId, uint32_t outputs);
 ZARN_API int32_t ZARN_CALL ZARN_SetDigitalOutputsWithMask(uint8_t driveId, uint32_t outputs, uint32_t mask);
-ZARN_API int32_t ZARN_CALL ZARN_GetDigitalInputSignals(uint8_t driveId, uint8_t number, uint16_t *signal, uint16_t *flag);
+ZARN_API int32_t ZARN_CALL ZARN_GetDigitalInputSignals(uint8_t driveId, uint8_t number, uint16_t *signal,
+                                                       uint16_t *flag);
 ZARN_API int32_t ZARN_CALL ZARN_SetDigitalInputSignals(uint8_t driveId, uint8_t number, uint16_t signal, uint16_t flag);
-ZARN_API int32_t ZARN_CALL ZARN_GetDigitalOutputSignals(uint8_t driveId, uint8_t number, uint16_t *signal, uint16_t *flag);
-ZARN_API int32_t ZARN_CALL ZARN_SetDigitalOutputSignals(uint8_t driveId, uint8_t number, uint16_t signal, uint16_t flag);
+ZARN_API int32_t ZARN_CALL ZARN_GetDigitalOutputSignals(uint8_t driveId, uint8_t number, uint16_t *signal,
+                                                        uint16_t *flag);
+ZARN_API int32_t ZARN_CALL ZARN_SetDigitalOutputSignals(uint8_t driveId, uint8_t number, uint16_t signal,
+                                                        uint16_t flag);
 ZARN_API int32_t ZARN_CALL ZARN_GetDriveControlInput1(uint8_t driveId, int bit, int *value);
 ZARN_API int32_t ZARN_CALL ZARN_GetDriveControlInput2(uint8_t driveId, int bit, int *value);
 ZARN_API int32_t ZARN_CALL ZARN_GetDriveStateOutput(uint8_t driveId, int bit, int *value);

@@ -36,11 +36,11 @@ struct IndexField {
   bool wide;  // signed 32-bit; otherwise unsigned 16-bit
 };
 constexpr IndexField kIndexFields[] = {
-    {1, offsetof(IndexParameter, sub1), false},  {2, offsetof(IndexParameter, sub2), true},
-    {3, offsetof(IndexParameter, sub3), true},   {4, offsetof(IndexParameter, sub4), true},
-    {5, offsetof(IndexParameter, sub5), true},   {6, offsetof(IndexParameter, sub6), true},
-    {7, offsetof(IndexParameter, sub7), true},   {8, offsetof(IndexParameter, sub8), false},
-    {9, offsetof(IndexParameter, sub9), false},  {10, offsetof(IndexParameter, sub10), false},
+    {1, offsetof(IndexParameter, sub1), false},   {2, offsetof(IndexParameter, sub2), true},
+    {3, offsetof(IndexParameter, sub3), true},    {4, offsetof(IndexParameter, sub4), true},
+    {5, offsetof(IndexParameter, sub5), true},    {6, offsetof(IndexParameter, sub6), true},
+    {7, offsetof(IndexParameter, sub7), true},    {8, offsetof(IndexParameter, sub8), false},
+    {9, offsetof(IndexParameter, sub9), false},   {10, offsetof(IndexParameter, sub10), false},
     {11, offsetof(IndexParameter, sub11), false},
 };
 
@@ -75,16 +75,36 @@ extern "C" {
 
 ZARN_API int32_t ZARN_CALL ZARN_ReadByte(uint8_t d, uint16_t i, uint8_t s, uint8_t* v) { return ReadValue(d, i, s, v); }
 ZARN_API int32_t ZARN_CALL ZARN_ReadByteS(uint8_t d, uint16_t i, uint8_t s, int8_t* v) { return ReadValue(d, i, s, v); }
-ZARN_API int32_t ZARN_CALL ZARN_ReadWord(uint8_t d, uint16_t i, uint8_t s, uint16_t* v) { return ReadValue(d, i, s, v); }
-ZARN_API int32_t ZARN_CALL ZARN_ReadWordS(uint8_t d, uint16_t i, uint8_t s, int16_t* v) { return ReadValue(d, i, s, v); }
-ZARN_API int32_t ZARN_CALL ZARN_ReadDWord(uint8_t d, uint16_t i, uint8_t s, uint32_t* v) { return ReadValue(d, i, s, v); }
-ZARN_API int32_t ZARN_CALL ZARN_ReadDWordS(uint8_t d, uint16_t i, uint8_t s, int32_t* v) { return ReadValue(d, i, s, v); }
-ZARN_API int32_t ZARN_CALL ZARN_WriteByte(uint8_t d, uint16_t i, uint8_t s, uint8_t v) { return WriteValue(d, i, s, v); }
-ZARN_API int32_t ZARN_CALL ZARN_WriteByteS(uint8_t d, uint16_t i, uint8_t s, int8_t v) { return WriteValue(d, i, s, v); }
-ZARN_API int32_t ZARN_CALL ZARN_WriteWord(uint8_t d, uint16_t i, uint8_t s, uint16_t v) { return WriteValue(d, i, s, v); }
-ZARN_API int32_t ZARN_CALL ZARN_WriteWordS(uint8_t d, uint16_t i, uint8_t s, int16_t v) { return WriteValue(d, i, s, v); }
-ZARN_API int32_t ZARN_CALL ZARN_WriteDWord(uint8_t d, uint16_t i, uint8_t s, uint32_t v) { return WriteValue(d, i, s, v); }
-ZARN_API int32_t ZARN_CALL ZARN_WriteDWordS(uint8_t d, uint16_t i, uint8_t s, int32_t v) { return WriteValue(d, i, s, v); }
+ZARN_API int32_t ZARN_CALL ZARN_ReadWord(uint8_t d, uint16_t i, uint8_t s, uint16_t* v) {
+  return ReadValue(d, i, s, v);
+}
+ZARN_API int32_t ZARN_CALL ZARN_ReadWordS(uint8_t d, uint16_t i, uint8_t s, int16_t* v) {
+  return ReadValue(d, i, s, v);
+}
+ZARN_API int32_t ZARN_CALL ZARN_ReadDWord(uint8_t d, uint16_t i, uint8_t s, uint32_t* v) {
+  return ReadValue(d, i, s, v);
+}
+ZARN_API int32_t ZARN_CALL ZARN_ReadDWordS(uint8_t d, uint16_t i, uint8_t s, int32_t* v) {
+  return ReadValue(d, i, s, v);
+}
+ZARN_API int32_t ZARN_CALL ZARN_WriteByte(uint8_t d, uint16_t i, uint8_t s, uint8_t v) {
+  return WriteValue(d, i, s, v);
+}
+ZARN_API int32_t ZARN_CALL ZARN_WriteByteS(uint8_t d, uint16_t i, uint8_t s, int8_t v) {
+  return WriteValue(d, i, s, v);
+}
+ZARN_API int32_t ZARN_CALL ZARN_WriteWord(uint8_t d, uint16_t i, uint8_t s, uint16_t v) {
+  return WriteValue(d, i, s, v);
+}
+ZARN_API int32_t ZARN_CALL ZARN_WriteWordS(uint8_t d, uint16_t i, uint8_t s, int16_t v) {
+  return WriteValue(d, i, s, v);
+}
+ZARN_API int32_t ZARN_CALL ZARN_WriteDWord(uint8_t d, uint16_t i, uint8_t s, uint32_t v) {
+  return WriteValue(d, i, s, v);
+}
+ZARN_API int32_t ZARN_CALL ZARN_WriteDWordS(uint8_t d, uint16_t i, uint8_t s, int32_t v) {
+  return WriteValue(d, i, s, v);
+}
 
 ZARN_API int32_t ZARN_CALL ZARN_ReadString(uint8_t driveId, uint16_t index, uint8_t subIndex, char* text) {
   return ReadText(driveId, index, subIndex, text);
@@ -106,8 +126,8 @@ ZARN_API int32_t ZARN_CALL ZARN_ReadIndexParameter(uint8_t driveId, int32_t numb
   if (!record) return RejectArgument();
   const uint16_t object = static_cast<uint16_t>(objects::kIndexParameterBase + number);
   for (const IndexField& f : kIndexFields) {
-    const int32_t code = f.wide ? ReadField<int32_t>(driveId, object, f, record)
-                                : ReadField<uint16_t>(driveId, object, f, record);
+    const int32_t code =
+        f.wide ? ReadField<int32_t>(driveId, object, f, record) : ReadField<uint16_t>(driveId, object, f, record);
     if (code != ZARN_OK) return code;
   }
   return ZARN_OK;
@@ -117,8 +137,8 @@ ZARN_API int32_t ZARN_CALL ZARN_WriteIndexParameter(uint8_t driveId, int32_t num
   if (!record) return RejectArgument();
   const uint16_t object = static_cast<uint16_t>(objects::kIndexParameterBase + number);
   for (const IndexField& f : kIndexFields) {
-    const int32_t code = f.wide ? WriteField<int32_t>(driveId, object, f, record)
-                                : WriteField<uint16_t>(driveId, object, f, record);
+    const int32_t code =
+        f.wide ? WriteField<int32_t>(driveId, object, f, record) : WriteField<uint16_t>(driveId, object, f, record);
     if (code != ZARN_OK) return code;
   }
   return ZARN_OK;

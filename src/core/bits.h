@@ -8,8 +8,12 @@ namespace zarn {
 
 inline int TestBit16(const uint16_t* words, int n) { return (words[n / 16] >> (n % 16)) & 1; }
 inline int TestBit32(const uint32_t* words, int n) { return static_cast<int>((words[n / 32] >> (n % 32)) & 1u); }
-inline void SetBit16(uint16_t* words, int n) { words[n / 16] = static_cast<uint16_t>(words[n / 16] | (1u << (n % 16))); }
-inline void ClearBit16(uint16_t* words, int n) { words[n / 16] = static_cast<uint16_t>(words[n / 16] & ~(1u << (n % 16))); }
+inline void SetBit16(uint16_t* words, int n) {
+  words[n / 16] = static_cast<uint16_t>(words[n / 16] | (1u << (n % 16)));
+}
+inline void ClearBit16(uint16_t* words, int n) {
+  words[n / 16] = static_cast<uint16_t>(words[n / 16] & ~(1u << (n % 16)));
+}
 
 // bit must be 0..15. Each returns the code of the step that failed, or of its last step.
 int32_t ClearObjectBit(uint8_t driveId, uint16_t index, int bit);

@@ -16,17 +16,14 @@ std::atomic<ITransport*> g_override{nullptr};
 int32_t Route(MeiPacket* packet, ITransport** transport) {
   ITransport* forced = g_override.load();
   switch (packet->kind) {
-    case kConnectionSerial:
-      *transport = forced ? forced : &State().serialClient;
-      return ZARN_OK;
+    case kConnectionSerial: *transport = forced ? forced : &State().serialClient; return ZARN_OK;
     case kConnectionEthernet: {
       int slot = 0;
       if (!FindEthernetSlot(packet->driveId, &slot)) return ZARN_E_ETH_NO_SLOT;
       *transport = forced ? forced : &State().ethernetSlots[slot];
       return ZARN_OK;
     }
-    default:
-      return ZARN_E_NO_CONNECTION;
+    default: return ZARN_E_NO_CONNECTION;
   }
 }
 }  // namespace

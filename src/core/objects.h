@@ -16,11 +16,11 @@ struct Object {
 };
 
 // X(identifier, index, subindex, width, signed, meaning)
-#define ZARN_OBJECT_MAP(X)                                                         \
-  X(StoreParameters, 0x1010, 1, 4, false, "store parameters (\"save\")")           \
-  X(StoreParametersAll, 0x1010, 5, 4, false, "store parameters, all (\"save\")")   \
+#define ZARN_OBJECT_MAP(X)                                                        \
+  X(StoreParameters, 0x1010, 1, 4, false, "store parameters (\"save\")")          \
+  X(StoreParametersAll, 0x1010, 5, 4, false, "store parameters, all (\"save\")")  \
   X(OpenProbe, 0x2003, 0, 2, false, "drive identification read at open")          \
-  X(InertiaRatio, 0x2100, 0, 2, false, "inertia ratio")                          \
+  X(InertiaRatio, 0x2100, 0, 2, false, "inertia ratio")                           \
   X(PosGainKp, 0x2101, 0, 2, false, "position loop gain Kp")                      \
   X(VelGainKp, 0x2102, 0, 2, false, "velocity loop gain Kp")                      \
   X(VelGainKiT, 0x2103, 0, 2, false, "velocity loop integral time KiT")           \

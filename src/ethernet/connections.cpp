@@ -75,17 +75,14 @@ int32_t CopyPackets(uint8_t driveId, uint8_t* buffer, uint16_t* length, Copy cop
   if (!buffer || !length || driveId == 0) return Record(ZARN_E_INVALID_PARAM);
   LibraryState& s = State();
   switch (ConnectionOf(driveId)) {
-    case kConnectionSerial:
-      *length = copy(s.serialClient, buffer);
-      return Record(ZARN_OK);
+    case kConnectionSerial: *length = copy(s.serialClient, buffer); return Record(ZARN_OK);
     case kConnectionEthernet: {
       int slot = 0;
       if (!FindEthernetSlot(driveId, &slot)) return Record(ZARN_E_NO_EMPTY_CONNECTION);
       *length = copy(s.ethernetSlots[slot], buffer);
       return Record(ZARN_OK);
     }
-    default:
-      return Record(ZARN_E_NO_CONNECTION);
+    default: return Record(ZARN_E_NO_CONNECTION);
   }
 }
 
@@ -120,11 +117,8 @@ ZARN_API int32_t ZARN_CALL ZARN_DriveClose(int32_t driveId) {
       State().serialClient.CloseLine();
       SetConnection(id, kConnectionNone);
       break;
-    case kConnectionEthernet:
-      CloseEthernetDrive(id);
-      break;
-    default:
-      break;
+    case kConnectionEthernet: CloseEthernetDrive(id); break;
+    default: break;
   }
   return Record(ZARN_OK);
 }

@@ -1,6 +1,5 @@
 #include "ethernet/ethercat.h"
 
-
 #include "platform/platform.h"
 #include "zarn/zarn.h"
 

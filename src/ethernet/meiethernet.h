@@ -16,8 +16,7 @@ class CMeiEthernet : public CVirtualEthernet {
   CMeiEthernet();
   ~CMeiEthernet();
 
-  bool Connect(const char* setupFile, const char* address, uint16_t port, uint16_t connectWait,
-               uint16_t socketTimeout);
+  bool Connect(const char* setupFile, const char* address, uint16_t port, uint16_t connectWait, uint16_t socketTimeout);
   // Closes the connection; stopMaster asks the master to stop as well.
   void Disconnect(bool stopMaster);
   int32_t Transact(MeiPacket* packet) override;

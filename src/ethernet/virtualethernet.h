@@ -57,7 +57,7 @@ class CVirtualEthernet : public ITransport {
   uint16_t port_;
   uint16_t connectWait_;
   platform::UdpSocket socket_;
-  bool socketPresent_;        // entry 0 of the socket list
+  bool socketPresent_;  // entry 0 of the socket list
   uint8_t receiveArea_[kEthernetBufferSize];
   std::atomic<bool> openFlag_;
   platform::Thread thread_;

@@ -16,8 +16,10 @@ void SetMessageSink(MessageSink sink) { g_messageSink.store(sink); }
 
 void ShowMessageBox(const char* text) {
   const MessageSink sink = g_messageSink.load();
-  if (sink) sink(text);
-  else ShowNativeMessageBox(text);
+  if (sink)
+    sink(text);
+  else
+    ShowNativeMessageBox(text);
 }
 
 }  // namespace platform

@@ -131,8 +131,7 @@ class SerialDevice {
 
   // name: "COMn" (portNumber n) or, on posix, a device path starting with '/'.
   // parity and stopBits in the Windows DCB coding.
-  bool Open(const char* name, unsigned portNumber, uint32_t baud, uint8_t parity, uint8_t byteSize,
-            uint8_t stopBits);
+  bool Open(const char* name, unsigned portNumber, uint32_t baud, uint8_t parity, uint8_t byteSize, uint8_t stopBits);
   void Close();
   bool IsOpen() const;
 

@@ -15,7 +15,8 @@ struct CrcTable {
   constexpr CrcTable() : entry() {
     for (int i = 0; i < 256; ++i) {
       uint16_t v = static_cast<uint16_t>(i);
-      for (int bit = 0; bit < 8; ++bit) v = (v & 1) ? static_cast<uint16_t>((v >> 1) ^ 0xA001) : static_cast<uint16_t>(v >> 1);
+      for (int bit = 0; bit < 8; ++bit)
+        v = (v & 1) ? static_cast<uint16_t>((v >> 1) ^ 0xA001) : static_cast<uint16_t>(v >> 1);
       entry[i] = v;
     }
   }

@@ -64,9 +64,15 @@ ZARN_API int32_t ZARN_CALL ZARN_IsTorqueLimit(uint8_t d, int* v) {
   return QueryBit16(d, objects::StateOutput, bits::kTorqueLimit, v);
 }
 
-ZARN_API int32_t ZARN_CALL ZARN_GetDigitalInputs(uint8_t d, uint32_t* v) { return ReadNamed(d, objects::DigitalInputs, v); }
-ZARN_API int32_t ZARN_CALL ZARN_GetDigitalOutputs(uint8_t d, uint32_t* v) { return ReadNamed(d, objects::DigitalOutputs, v); }
-ZARN_API int32_t ZARN_CALL ZARN_SetDigitalOutputs(uint8_t d, uint32_t outputs) { return WriteOutputs(d, outputs, kAllOutputs); }
+ZARN_API int32_t ZARN_CALL ZARN_GetDigitalInputs(uint8_t d, uint32_t* v) {
+  return ReadNamed(d, objects::DigitalInputs, v);
+}
+ZARN_API int32_t ZARN_CALL ZARN_GetDigitalOutputs(uint8_t d, uint32_t* v) {
+  return ReadNamed(d, objects::DigitalOutputs, v);
+}
+ZARN_API int32_t ZARN_CALL ZARN_SetDigitalOutputs(uint8_t d, uint32_t outputs) {
+  return WriteOutputs(d, outputs, kAllOutputs);
+}
 ZARN_API int32_t ZARN_CALL ZARN_SetDigitalOutputsWithMask(uint8_t d, uint32_t outputs, uint32_t mask) {
   return WriteOutputs(d, outputs, mask);
 }
@@ -84,10 +90,20 @@ ZARN_API int32_t ZARN_CALL ZARN_SetDigitalOutputSignals(uint8_t d, uint8_t n, ui
   return SetSignal(d, objects::kOutputSignalBase, n, signal, flag);
 }
 
-ZARN_API int32_t ZARN_CALL ZARN_GetDriveControlInput1(uint8_t d, int bit, int* v) { return GetWordBit(d, objects::ControlInput1, bit, v); }
-ZARN_API int32_t ZARN_CALL ZARN_GetDriveControlInput2(uint8_t d, int bit, int* v) { return GetWordBit(d, objects::ControlInput2, bit, v); }
-ZARN_API int32_t ZARN_CALL ZARN_GetDriveStateOutput(uint8_t d, int bit, int* v) { return GetWordBit(d, objects::StateOutput, bit, v); }
-ZARN_API int32_t ZARN_CALL ZARN_SetDriveControlInput1(uint8_t d, int bit, int on) { return SetWordBit(d, objects::ControlInput1, bit, on); }
-ZARN_API int32_t ZARN_CALL ZARN_SetDriveControlInput2(uint8_t d, int bit, int on) { return SetWordBit(d, objects::ControlInput2, bit, on); }
+ZARN_API int32_t ZARN_CALL ZARN_GetDriveControlInput1(uint8_t d, int bit, int* v) {
+  return GetWordBit(d, objects::ControlInput1, bit, v);
+}
+ZARN_API int32_t ZARN_CALL ZARN_GetDriveControlInput2(uint8_t d, int bit, int* v) {
+  return GetWordBit(d, objects::ControlInput2, bit, v);
+}
+ZARN_API int32_t ZARN_CALL ZARN_GetDriveStateOutput(uint8_t d, int bit, int* v) {
+  return GetWordBit(d, objects::StateOutput, bit, v);
+}
+ZARN_API int32_t ZARN_CALL ZARN_SetDriveControlInput1(uint8_t d, int bit, int on) {
+  return SetWordBit(d, objects::ControlInput1, bit, on);
+}
+ZARN_API int32_t ZARN_CALL ZARN_SetDriveControlInput2(uint8_t d, int bit, int on) {
+  return SetWordBit(d, objects::ControlInput2, bit, on);
+}
 
 }  // extern "C"

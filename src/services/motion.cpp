@@ -51,15 +51,12 @@ ZARN_API int32_t ZARN_CALL ZARN_MoveRelative(uint8_t d, int32_t distance, uint32
 }
 
 ZARN_API int32_t ZARN_CALL ZARN_MoveIndex(uint8_t d, uint16_t indexNumber) {
-  return Sequence([&] { return WriteNamed(d, objects::IndexNumber, indexNumber); },
-                  [&] { return StartSequence(d); });
+  return Sequence([&] { return WriteNamed(d, objects::IndexNumber, indexNumber); }, [&] { return StartSequence(d); });
 }
 
 ZARN_API int32_t ZARN_CALL ZARN_Start(uint8_t d) { return StartSequence(d); }
 
-ZARN_API int32_t ZARN_CALL ZARN_Stop(uint8_t d) {
-  return PulseObjectBit(d, objects::ControlInput1.index, bits::kStop);
-}
+ZARN_API int32_t ZARN_CALL ZARN_Stop(uint8_t d) { return PulseObjectBit(d, objects::ControlInput1.index, bits::kStop); }
 
 ZARN_API int32_t ZARN_CALL ZARN_Homing(uint8_t d, char method, int32_t switchSpeed, int32_t zeroSpeed,
                                        uint32_t acceleration, int16_t offset) {

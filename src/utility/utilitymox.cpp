@@ -265,8 +265,10 @@ void CUtilityMOX::FormatNumber(double value, int digits, char* out, int size) {
     std::string all = whole + fraction;
     size_t i = all.size();
     while (i > 0 && all[i - 1] == '9') all[--i] = '0';
-    if (i == 0) all.insert(all.begin(), '1');
-    else ++all[i - 1];
+    if (i == 0)
+      all.insert(all.begin(), '1');
+    else
+      ++all[i - 1];
     whole = all.substr(0, all.size() - fraction.size());
     fraction = all.substr(all.size() - fraction.size());
   }

@@ -48,7 +48,8 @@ TEST_F(Master, BringUpWithTheSetupFile) {
   EXPECT_TRUE(FakeEtherCat()->slaveCountWasZero);
   EXPECT_EQ(2, FakeEtherCat()->requestedMode);
   const uint16_t expected[] = {'C', ':', '\\', 'e', 'o', 'e', '\\', 'n', 'e', 't', '.', 'x', 'm', 'l', 0};
-  for (size_t i = 0; i < sizeof expected / sizeof expected[0]; ++i) EXPECT_EQ(expected[i], FakeEtherCat()->initPath[i]) << i;
+  for (size_t i = 0; i < sizeof expected / sizeof expected[0]; ++i)
+    EXPECT_EQ(expected[i], FakeEtherCat()->initPath[i]) << i;
   int32_t mode = 0;
   EXPECT_EQ(0, ZARN_GetOnlineMode(&mode));
   EXPECT_EQ(2, mode);

@@ -14,7 +14,6 @@ namespace zarn {
 namespace test {
 namespace {
 
-
 using EthernetLine = EthernetDriveTest;
 
 TEST_F(EthernetLine, ReadAndWriteDatagrams) {

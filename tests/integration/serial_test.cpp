@@ -13,7 +13,6 @@ namespace zarn {
 namespace test {
 namespace {
 
-
 using SerialLine = SerialDriveTest;
 
 // The record is byte-packed: its fields are read by value, never by reference.
@@ -237,8 +236,10 @@ TEST_F(SerialLine, Strings) {
 TEST_F(SerialLine, IndexParameterStopsAtTheFailingSubindex) {
   for (int sub = 1; sub <= 11; ++sub) {
     bool wide = sub >= 2 && sub <= 7;
-    if (wide) model.SetDWord(0x3105, sub, static_cast<uint32_t>(-sub * 1000));
-    else model.SetWord(0x3105, sub, static_cast<uint16_t>(sub * 10));
+    if (wide)
+      model.SetDWord(0x3105, sub, static_cast<uint32_t>(-sub * 1000));
+    else
+      model.SetWord(0x3105, sub, static_cast<uint16_t>(sub * 10));
   }
   IndexParameter record;
   memset(&record, 0, sizeof record);

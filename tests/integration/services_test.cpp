@@ -15,7 +15,6 @@ namespace zarn {
 namespace test {
 namespace {
 
-
 class Services : public SerialDriveTest {
  protected:
   // The accesses since the last call, as "R 6040:00" or "W 607A:00 00 00 03 E8".
@@ -42,16 +41,36 @@ TEST_F(Services, SingleObjectReaders) {
     int64_t expected;
   };
   auto u16 = [](int32_t (*f)(uint8_t, uint16_t*)) {
-    return [f](int64_t* out) { uint16_t v = 0; int32_t c = f(1, &v); *out = v; return c; };
+    return [f](int64_t* out) {
+      uint16_t v = 0;
+      int32_t c = f(1, &v);
+      *out = v;
+      return c;
+    };
   };
   auto s16 = [](int32_t (*f)(uint8_t, int16_t*)) {
-    return [f](int64_t* out) { int16_t v = 0; int32_t c = f(1, &v); *out = v; return c; };
+    return [f](int64_t* out) {
+      int16_t v = 0;
+      int32_t c = f(1, &v);
+      *out = v;
+      return c;
+    };
   };
   auto u32 = [](int32_t (*f)(uint8_t, uint32_t*)) {
-    return [f](int64_t* out) { uint32_t v = 0; int32_t c = f(1, &v); *out = v; return c; };
+    return [f](int64_t* out) {
+      uint32_t v = 0;
+      int32_t c = f(1, &v);
+      *out = v;
+      return c;
+    };
   };
   auto s32 = [](int32_t (*f)(uint8_t, int32_t*)) {
-    return [f](int64_t* out) { int32_t v = 0; int32_t c = f(1, &v); *out = v; return c; };
+    return [f](int64_t* out) {
+      int32_t v = 0;
+      int32_t c = f(1, &v);
+      *out = v;
+      return c;
+    };
   };
   const Case cases[] = {
       {"InertiaRatio", 0x2100, 0, {0x01, 0x2C}, u16(ZARN_GetInertiaRatio), 300},
@@ -227,8 +246,8 @@ TEST_F(Services, MoveSequences) {
   EXPECT_EQ((Lines{"W 607A:00 FF FF FE 0C", "R 6040:00", "W 6040:00 00 4F", "W 2120:00 00 00", "W 2120:00 00 01"}),
             Wire());
   EXPECT_EQ(0, ZARN_MoveAbsolute(1, 2000, 100, 200, 300));
-  EXPECT_EQ((Lines{"W 607A:00 00 00 07 D0", "W 6081:00 00 00 00 64", "W 6083:00 00 00 00 C8",
-                   "W 6084:00 00 00 01 2C", "R 6040:00", "W 6040:00 00 0F", "W 2120:00 00 00", "W 2120:00 00 01"}),
+  EXPECT_EQ((Lines{"W 607A:00 00 00 07 D0", "W 6081:00 00 00 00 64", "W 6083:00 00 00 00 C8", "W 6084:00 00 00 01 2C",
+                   "R 6040:00", "W 6040:00 00 0F", "W 2120:00 00 00", "W 2120:00 00 01"}),
             Wire());
   EXPECT_EQ(0, ZARN_MoveRelative(1, 10, 1, 2, 3));
   EXPECT_EQ(8u, Wire().size());

@@ -52,7 +52,7 @@ TEST_F(SimOverUdp, TrapezoidalMoveTakesItsTimeAndEndsInPosition) {
   ASSERT_EQ(0, ZARN_MoveAbsolute(1, 100000, 200000, 1000000, 1000000));
   int inPosition = 1;
   ASSERT_EQ(0, ZARN_IsInPosition(1, &inPosition));
-  EXPECT_EQ(0, inPosition);  // cleared as the move starts
+  EXPECT_EQ(0, inPosition);                                     // cleared as the move starts
   std::this_thread::sleep_for(std::chrono::milliseconds(300));  // mid-cruise
   int32_t velocity = 0;
   ASSERT_EQ(0, ZARN_ActualVelocity(1, &velocity));

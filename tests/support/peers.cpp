@@ -13,7 +13,8 @@ uint16_t CrcBitwise(const uint8_t* d, size_t n) {
   uint16_t crc = 0xFFFF;
   for (size_t i = 0; i < n; ++i) {
     crc ^= d[i];
-    for (int b = 0; b < 8; ++b) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+    for (int b = 0; b < 8; ++b)
+      crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
   }
   return crc;
 }
@@ -171,8 +172,10 @@ DriveModel::Outcome DriveModel::Answer(const uint8_t* body, size_t n) {
   out.read = !write;
   for (auto& v : values_) {
     if (v.first != Key(index, sub)) continue;
-    if (write) v.second = data;
-    else out.data = v.second;
+    if (write)
+      v.second = data;
+    else
+      out.data = v.second;
     return out;
   }
   if (write) {

@@ -65,7 +65,7 @@ TEST(UtilitySharedMemory, BlocksBetweenTwoProcesses) {
   EXPECT_TRUE(u.ReadSharedBlock(view, name.c_str(), read4, 4));
   EXPECT_EQ(6, read4[3]);
   EXPECT_EQ(uint32_t(9 + 8 + 7 + 6), CUtilityMOX::BlockChecksum(four, 4));
-  EXPECT_FALSE(u.WriteSharedBlock(view, name.c_str(), four, 3));  // only 4 or 5 values
+  EXPECT_FALSE(u.WriteSharedBlock(view, name.c_str(), four, 3));    // only 4 or 5 values
   EXPECT_TRUE(u.WriteSharedBlock(nullptr, name.c_str(), four, 4));  // no view: nothing to do
   u.CloseSharedMemory(&handle, view);
   EXPECT_EQ(nullptr, handle);

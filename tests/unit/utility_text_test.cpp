@@ -38,12 +38,24 @@ TEST(UtilityText, MatchPattern) {
     bool caseSensitive;
     bool match;
   } cases[] = {
-      {"ab12", "A?##", false, true},   {"ab12", "A?##", true, false},  {"ab12", "a?##", true, true},
-      {"ab1x", "a?##", false, false},  {"motor.cfg", "*.cfg", false, true}, {"motor.cfg", "*.CFG", true, false},
-      {"b", "[a-c]", false, true},     {"d", "[a-c]", false, false},   {"d", "[!a-c]", false, true},
-      {"B", "[a-c]", false, true},     {"B", "[a-c]", true, false},    {"x7z", "x[0-9]z", true, true},
-      {"", "*", false, true},          {"", "?", false, false},        {"abc", "a*c*", false, true},
-      {"abc", "a*d", false, false},    {"a-b", "a[-]b", false, true},  {"axxxbyyyc", "a*b*c", true, true},
+      {"ab12", "A?##", false, true},
+      {"ab12", "A?##", true, false},
+      {"ab12", "a?##", true, true},
+      {"ab1x", "a?##", false, false},
+      {"motor.cfg", "*.cfg", false, true},
+      {"motor.cfg", "*.CFG", true, false},
+      {"b", "[a-c]", false, true},
+      {"d", "[a-c]", false, false},
+      {"d", "[!a-c]", false, true},
+      {"B", "[a-c]", false, true},
+      {"B", "[a-c]", true, false},
+      {"x7z", "x[0-9]z", true, true},
+      {"", "*", false, true},
+      {"", "?", false, false},
+      {"abc", "a*c*", false, true},
+      {"abc", "a*d", false, false},
+      {"a-b", "a[-]b", false, true},
+      {"axxxbyyyc", "a*b*c", true, true},
   };
   for (auto c : cases)
     EXPECT_EQ(c.match, CUtilityMOX::MatchPattern(c.text, c.pattern, c.caseSensitive)) << c.text << " ~ " << c.pattern;
@@ -99,10 +111,18 @@ TEST(UtilityText, FormatNumber) {
     double value;
     int digits;
     const char* text;
-  } cases[] = {{1234567.891, 2, "1,234,567.89"}, {0.5, 2, ".50"},       {-1234.5, 1, "-1,234.5"},
-               {999.999, 2, "1,000.00"},         {1234.5, 0, "1,235"},  {0, 0, "0"},
-               {-0.001, 2, ".00"},               {100, 3, "100.000"},   {123456, 0, "123,456"},
-               {0.125, 2, ".13"},                {2.5, 0, "3"},         {-999999.5, 0, "-1,000,000"}};
+  } cases[] = {{1234567.891, 2, "1,234,567.89"},
+               {0.5, 2, ".50"},
+               {-1234.5, 1, "-1,234.5"},
+               {999.999, 2, "1,000.00"},
+               {1234.5, 0, "1,235"},
+               {0, 0, "0"},
+               {-0.001, 2, ".00"},
+               {100, 3, "100.000"},
+               {123456, 0, "123,456"},
+               {0.125, 2, ".13"},
+               {2.5, 0, "3"},
+               {-999999.5, 0, "-1,000,000"}};
   for (auto c : cases) {
     char out[64] = "?";
     CUtilityMOX::FormatNumber(c.value, c.digits, out, sizeof out);

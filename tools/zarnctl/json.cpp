@@ -57,8 +57,10 @@ struct Parser {
       if (c == '\\') {
         if (at >= s.size()) return Fail("unfinished escape");
         char e = s[at++];
-        if (e == 'n') c = '\n';
-        else if (e == 't') c = '\t';
+        if (e == 'n')
+          c = '\n';
+        else if (e == 't')
+          c = '\t';
         else if (e == 'u') {
           if (at + 4 > s.size()) return Fail("unfinished escape");
           c = char(strtol(s.substr(at, 4).c_str(), nullptr, 16));

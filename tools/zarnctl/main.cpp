@@ -114,15 +114,17 @@ int Failure(const std::string& what, int32_t code) {
 }
 
 int UsageError(const std::string& what) {
-  if (g_json) printf("{\"error\": %s, \"code\": null}\n", Quote(what).c_str());
-  else fprintf(stderr, "zarnctl: %s\n(see zarnctl --help)\n", what.c_str());
+  if (g_json)
+    printf("{\"error\": %s, \"code\": null}\n", Quote(what).c_str());
+  else
+    fprintf(stderr, "zarnctl: %s\n(see zarnctl --help)\n", what.c_str());
   return 2;
 }
 
 // Runs a call; on failure reports it and makes the command fail.
-#define CHECK(call, what)                   \
-  do {                                      \
-    const int32_t code_ = (call);           \
+#define CHECK(call, what)                              \
+  do {                                                 \
+    const int32_t code_ = (call);                      \
     if (code_ != ZARN_OK) return Failure(what, code_); \
   } while (0)
 
@@ -296,12 +298,42 @@ const TypeInfo* FindType(const std::string& name) {
 int32_t ReadTyped(uint8_t d, uint16_t index, uint8_t sub, const TypeInfo& t, long long* value, std::string* text) {
   int32_t code = ZARN_OK;
   switch (t.width * (t.isSigned ? -1 : 1)) {
-    case 1: { uint8_t v = 0; code = ZARN_ReadByte(d, index, sub, &v); *value = v; break; }
-    case -1: { int8_t v = 0; code = ZARN_ReadByteS(d, index, sub, &v); *value = v; break; }
-    case 2: { uint16_t v = 0; code = ZARN_ReadWord(d, index, sub, &v); *value = v; break; }
-    case -2: { int16_t v = 0; code = ZARN_ReadWordS(d, index, sub, &v); *value = v; break; }
-    case 4: { uint32_t v = 0; code = ZARN_ReadDWord(d, index, sub, &v); *value = v; break; }
-    case -4: { int32_t v = 0; code = ZARN_ReadDWordS(d, index, sub, &v); *value = v; break; }
+    case 1: {
+      uint8_t v = 0;
+      code = ZARN_ReadByte(d, index, sub, &v);
+      *value = v;
+      break;
+    }
+    case -1: {
+      int8_t v = 0;
+      code = ZARN_ReadByteS(d, index, sub, &v);
+      *value = v;
+      break;
+    }
+    case 2: {
+      uint16_t v = 0;
+      code = ZARN_ReadWord(d, index, sub, &v);
+      *value = v;
+      break;
+    }
+    case -2: {
+      int16_t v = 0;
+      code = ZARN_ReadWordS(d, index, sub, &v);
+      *value = v;
+      break;
+    }
+    case 4: {
+      uint32_t v = 0;
+      code = ZARN_ReadDWord(d, index, sub, &v);
+      *value = v;
+      break;
+    }
+    case -4: {
+      int32_t v = 0;
+      code = ZARN_ReadDWordS(d, index, sub, &v);
+      *value = v;
+      break;
+    }
     default: {
       char buffer[33] = "";
       code = ZARN_ReadString(d, index, sub, buffer);
@@ -311,7 +343,8 @@ int32_t ReadTyped(uint8_t d, uint16_t index, uint8_t sub, const TypeInfo& t, lon
   return code;
 }
 
-int32_t WriteTyped(uint8_t d, uint16_t index, uint8_t sub, const TypeInfo& t, long long value, const std::string& text) {
+int32_t WriteTyped(uint8_t d, uint16_t index, uint8_t sub, const TypeInfo& t, long long value,
+                   const std::string& text) {
   switch (t.width * (t.isSigned ? -1 : 1)) {
     case 1: return ZARN_WriteByte(d, index, sub, uint8_t(value));
     case -1: return ZARN_WriteByteS(d, index, sub, int8_t(value));
@@ -337,7 +370,8 @@ using Command = std::function<int(Connection&, Args&)>;
 int CmdRead(Connection& c, Args& a) {
   uint16_t index;
   uint8_t sub;
-  if (a.Count() != 2 || !ParseAddress(a.At(0), &index, &sub)) return UsageError("read needs ADDR TYPE, e.g. read 0x6064:00 i32");
+  if (a.Count() != 2 || !ParseAddress(a.At(0), &index, &sub))
+    return UsageError("read needs ADDR TYPE, e.g. read 0x6064:00 i32");
   const TypeInfo* t = FindType(a.At(1));
   if (!t) return UsageError("unknown type " + a.At(1) + " (u8 i8 u16 i16 u32 i32 str)");
   long long value = 0;
@@ -346,8 +380,10 @@ int CmdRead(Connection& c, Args& a) {
   Report r;
   r.Text("object", a.At(0));
   r.Text("type", t->name);
-  if (t->width == 0) r.Text("value", text);
-  else r.Number("value", double(value));
+  if (t->width == 0)
+    r.Text("value", text);
+  else
+    r.Number("value", double(value));
   r.Print();
   return 0;
 }
@@ -613,10 +649,11 @@ int CmdMonitor(Connection& c, Args& a) {
     const bool enabled = control & 0x1000, alarm = state & 0x0002, inPos = state & 0x0010, inVel = state & 0x0080,
                tl = state & 0x0020;
     if (g_json) {
-      printf("{\"position\": %d, \"velocity\": %d, \"torque\": %d, \"enabled\": %s, \"alarm\": %s, "
-             "\"in_position\": %s, \"in_velocity\": %s, \"torque_limit\": %s}\n",
-             pos, vel, torque, enabled ? "true" : "false", alarm ? "true" : "false", inPos ? "true" : "false",
-             inVel ? "true" : "false", tl ? "true" : "false");
+      printf(
+          "{\"position\": %d, \"velocity\": %d, \"torque\": %d, \"enabled\": %s, \"alarm\": %s, "
+          "\"in_position\": %s, \"in_velocity\": %s, \"torque_limit\": %s}\n",
+          pos, vel, torque, enabled ? "true" : "false", alarm ? "true" : "false", inPos ? "true" : "false",
+          inVel ? "true" : "false", tl ? "true" : "false");
     } else {
       if (redraw && n > 0) printf("\033[3A");
       printf("position %12d   velocity %10d   torque %6d\033[K\n", pos, vel, torque);
@@ -643,7 +680,8 @@ int CmdScan(const Options& o, Args& a) {
   std::vector<std::pair<int, std::string>> found;
   if (!o.udpHost.empty() && a.Has("--ports")) {
     long long p0 = 0, p1 = 0;
-    if (!ParseRange(a.Value("--ports"), 1, 65535, &p0, &p1) || p1 - p0 > 31) return UsageError("--ports takes P-Q (at most 32)");
+    if (!ParseRange(a.Value("--ports"), 1, 65535, &p0, &p1) || p1 - p0 > 31)
+      return UsageError("--ports takes P-Q (at most 32)");
     for (long long p = p0; p <= p1; ++p) {
       const int id = int(p - p0);
       if (ZARN_EDRVOpen(id, o.udpHost.c_str(), uint16_t(p)) != ZARN_OK) continue;
@@ -685,21 +723,36 @@ struct Tunable {
   const char* type;
 };
 const Tunable kTunables[] = {
-    {"inertia_ratio", 0x2100, 0, "u16"},       {"position_gain_kp", 0x2101, 0, "u16"},
-    {"velocity_gain_kp", 0x2102, 0, "u16"},    {"velocity_gain_kit", 0x2103, 0, "u16"},
-    {"feed_forward_gain", 0x210C, 0, "u16"},   {"feed_forward_filter", 0x210D, 0, "u16"},
-    {"current_gain", 0x2514, 0, "u16"},        {"velocity_limit_select", 0x230D, 0, "u16"},
-    {"velocity_limit", 0x230E, 0, "u16"},      {"home_torque_limit_1", 0x2409, 0, "u16"},
-    {"home_torque_limit_2", 0x240A, 0, "u16"}, {"control_mode", 0x3000, 0, "u16"},
-    {"operation_mode", 0x6060, 0, "i8"},       {"position_window", 0x6067, 0, "u32"},
-    {"position_window_time", 0x6068, 0, "u16"}, {"velocity_window", 0x606D, 0, "u32"},
-    {"velocity_window_time", 0x606E, 0, "u16"}, {"home_offset", 0x607C, 0, "i32"},
-    {"max_profile_velocity", 0x607F, 0, "u32"}, {"profile_velocity", 0x6081, 0, "u32"},
-    {"profile_acceleration", 0x6083, 0, "u32"}, {"profile_deceleration", 0x6084, 0, "u32"},
-    {"quick_stop_deceleration", 0x6085, 0, "u32"}, {"torque_slope", 0x6087, 0, "u32"},
-    {"gear_motor", 0x6091, 1, "u32"},          {"gear_shaft", 0x6091, 2, "u32"},
-    {"homing_method", 0x6098, 0, "i8"},        {"homing_switch_speed", 0x6099, 1, "i32"},
-    {"homing_zero_speed", 0x6099, 2, "i32"},   {"homing_acceleration", 0x609A, 0, "u32"},
+    {"inertia_ratio", 0x2100, 0, "u16"},
+    {"position_gain_kp", 0x2101, 0, "u16"},
+    {"velocity_gain_kp", 0x2102, 0, "u16"},
+    {"velocity_gain_kit", 0x2103, 0, "u16"},
+    {"feed_forward_gain", 0x210C, 0, "u16"},
+    {"feed_forward_filter", 0x210D, 0, "u16"},
+    {"current_gain", 0x2514, 0, "u16"},
+    {"velocity_limit_select", 0x230D, 0, "u16"},
+    {"velocity_limit", 0x230E, 0, "u16"},
+    {"home_torque_limit_1", 0x2409, 0, "u16"},
+    {"home_torque_limit_2", 0x240A, 0, "u16"},
+    {"control_mode", 0x3000, 0, "u16"},
+    {"operation_mode", 0x6060, 0, "i8"},
+    {"position_window", 0x6067, 0, "u32"},
+    {"position_window_time", 0x6068, 0, "u16"},
+    {"velocity_window", 0x606D, 0, "u32"},
+    {"velocity_window_time", 0x606E, 0, "u16"},
+    {"home_offset", 0x607C, 0, "i32"},
+    {"max_profile_velocity", 0x607F, 0, "u32"},
+    {"profile_velocity", 0x6081, 0, "u32"},
+    {"profile_acceleration", 0x6083, 0, "u32"},
+    {"profile_deceleration", 0x6084, 0, "u32"},
+    {"quick_stop_deceleration", 0x6085, 0, "u32"},
+    {"torque_slope", 0x6087, 0, "u32"},
+    {"gear_motor", 0x6091, 1, "u32"},
+    {"gear_shaft", 0x6091, 2, "u32"},
+    {"homing_method", 0x6098, 0, "i8"},
+    {"homing_switch_speed", 0x6099, 1, "i32"},
+    {"homing_zero_speed", 0x6099, 2, "i32"},
+    {"homing_acceleration", 0x609A, 0, "u32"},
 };
 constexpr int kBackupIndexRecords = 16;
 
@@ -839,7 +892,8 @@ int CmdRecord(Connection& c, Args& a) {
   if (!a.Integer("--interval", 1, 10000, 10, &interval) || !a.Integer("--timeout", 1, 3600000, 30000, &timeout))
     return UsageError("bad --interval or --timeout");
   std::vector<std::string> words = SplitWords(a.Value("--during"));
-  if (words.empty() || (words[0] != "move" && words[0] != "home")) return UsageError("--during takes a move or home command");
+  if (words.empty() || (words[0] != "move" && words[0] != "home"))
+    return UsageError("--during takes a move or home command");
   const std::string kind = words[0];
   words.erase(words.begin());
   Args inner(words);
@@ -981,7 +1035,8 @@ int Demo() {
   const bool recovered = !alarm && arrived;
 
   const std::string plot = "zarn-demo.svg";
-  const bool plotted = WriteSvg(plot, samples, "zarn demo: drive 1 over UDP (home, absolute, relative, limit alarm, back)");
+  const bool plotted =
+      WriteSvg(plot, samples, "zarn demo: drive 1 over UDP (home, absolute, relative, limit alarm, back)");
   ZARN_DriveClose(1);
   ZARN_DriveClose(2);
   printf("\nsummary\n");
@@ -1038,8 +1093,10 @@ int main(int argc, char** argv) {
   // Options of the command may also come after it.
   std::vector<std::string> words;
   for (size_t i = 0; i < rest.size(); ++i) {
-    if (rest[i] == "--json") g_json = true;
-    else words.push_back(rest[i]);
+    if (rest[i] == "--json")
+      g_json = true;
+    else
+      words.push_back(rest[i]);
   }
   if (words.empty()) {
     fputs(kUsage, stderr);

@@ -55,8 +55,8 @@ void Panel(FILE* f, const std::vector<Sample>& s, bool velocity, double top, dou
   const double tstep = NiceStep(tmax);
   for (double t = 0; t <= tmax + tstep / 2; t += tstep) {
     fprintf(f, "<line x1='%.1f' y1='%.1f' x2='%.1f' y2='%.1f' stroke='#eee'/>\n", X(t), top, X(t), top + height);
-    fprintf(f, "<text x='%.1f' y='%.1f' font-size='11' text-anchor='middle'>%.2f s</text>\n", X(t),
-            top + height + 14, t);
+    fprintf(f, "<text x='%.1f' y='%.1f' font-size='11' text-anchor='middle'>%.2f s</text>\n", X(t), top + height + 14,
+            t);
   }
   fprintf(f, "<text x='%.1f' y='%.1f' font-size='13' font-weight='bold'>%s</text>\n", left, top - 6, label);
   fprintf(f, "<polyline fill='none' stroke='%s' stroke-width='1.8' points='", color);
@@ -70,14 +70,17 @@ bool WriteSvg(const std::string& path, const std::vector<Sample>& samples, const
   FILE* f = fopen(path.c_str(), "w");
   if (!f) return false;
   const double width = 900, height = 560;
-  fprintf(f, "<svg xmlns='http://www.w3.org/2000/svg' width='%.0f' height='%.0f' font-family='sans-serif'>\n",
-          width, height);
+  fprintf(f, "<svg xmlns='http://www.w3.org/2000/svg' width='%.0f' height='%.0f' font-family='sans-serif'>\n", width,
+          height);
   fprintf(f, "<rect width='100%%' height='100%%' fill='white'/>\n");
   fprintf(f, "<text x='%.0f' y='24' font-size='16' text-anchor='middle'>", width / 2);
   for (char c : title) {
-    if (c == '<') fputs("&lt;", f);
-    else if (c == '&') fputs("&amp;", f);
-    else fputc(c, f);
+    if (c == '<')
+      fputs("&lt;", f);
+    else if (c == '&')
+      fputs("&amp;", f);
+    else
+      fputc(c, f);
   }
   fprintf(f, "</text>\n");
   Panel(f, samples, false, 60, 190, width, "position (counts)", "#1f77b4");

@@ -237,7 +237,8 @@ NamedLock::~NamedLock() {
 }  // namespace utility
 
 // ---------------------------------------------------------------- construction
-CUtilityMOX::CUtilityMOX() : drive_(), folder_(), baseName_(), extension_(), folderAndBaseName_(), addressTexts_(), title_() {
+CUtilityMOX::CUtilityMOX()
+    : drive_(), folder_(), baseName_(), extension_(), folderAndBaseName_(), addressTexts_(), title_() {
   char exe[256] = "";
   const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
   exe[n > 0 ? n : 0] = '\0';
@@ -245,7 +246,8 @@ CUtilityMOX::CUtilityMOX() : drive_(), folder_(), baseName_(), extension_(), fol
   const char* name = slash ? slash + 1 : exe;
   snprintf(folder_, sizeof folder_, "%.*s", slash ? static_cast<int>(slash - exe + 1) : 0, exe);
   const char* dot = strrchr(name, '.');
-  snprintf(baseName_, sizeof baseName_, "%.*s", dot ? static_cast<int>(dot - name) : static_cast<int>(strlen(name)), name);
+  snprintf(baseName_, sizeof baseName_, "%.*s", dot ? static_cast<int>(dot - name) : static_cast<int>(strlen(name)),
+           name);
   snprintf(extension_, sizeof extension_, "%s", dot ? dot : "");
   snprintf(folderAndBaseName_, sizeof folderAndBaseName_, "%.*s%.*s", 127, folder_, 127, baseName_);
   registryBase_ = std::string("Software\\") + baseName_;
@@ -375,8 +377,10 @@ int CUtilityMOX::DeleteKey(const char* subkey) {
   bool hasSubkeys = false;
   while (dirent* e = readdir(dir)) {
     if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
-    if (IsDirectory(folder + "/" + e->d_name)) hasSubkeys = true;
-    else values.push_back(folder + "/" + e->d_name);
+    if (IsDirectory(folder + "/" + e->d_name))
+      hasSubkeys = true;
+    else
+      values.push_back(folder + "/" + e->d_name);
   }
   closedir(dir);
   if (hasSubkeys) return 0;
@@ -480,16 +484,16 @@ bool CUtilityMOX::CopyFolder(const char* from, const char* to) {
     if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
     const std::string source = std::string(from) + "/" + e->d_name;
     const std::string target = std::string(to) + "/" + e->d_name;
-    if (IsDirectory(source)) ShellCopy(source.c_str(), target.c_str());
-    else CopyFile(source, target);
+    if (IsDirectory(source))
+      ShellCopy(source.c_str(), target.c_str());
+    else
+      CopyFile(source, target);
   }
   closedir(dir);
   return true;
 }
 
-bool CUtilityMOX::ShellCopy(const char* from, const char* to) {
-  return from && to && CopyTree(from, to);
-}
+bool CUtilityMOX::ShellCopy(const char* from, const char* to) { return from && to && CopyTree(from, to); }
 
 int CUtilityMOX::WriteResource(UtilityHandle, int, const char*) { return 0; }
 

@@ -50,9 +50,7 @@ void Event::Set() {
 void Event::Reset() {
   if (impl_) ResetEvent(impl_->handle);
 }
-bool Event::Wait(uint32_t timeoutMs) {
-  return impl_ && WaitForSingleObject(impl_->handle, timeoutMs) == WAIT_OBJECT_0;
-}
+bool Event::Wait(uint32_t timeoutMs) { return impl_ && WaitForSingleObject(impl_->handle, timeoutMs) == WAIT_OBJECT_0; }
 
 // ---------------------------------------------------------------- Mutex
 struct Mutex::Impl {

@@ -61,7 +61,8 @@ NamedLock::~NamedLock() {
 }
 }  // namespace utility
 
-CUtilityMOX::CUtilityMOX() : drive_(), folder_(), baseName_(), extension_(), folderAndBaseName_(), addressTexts_(), title_() {
+CUtilityMOX::CUtilityMOX()
+    : drive_(), folder_(), baseName_(), extension_(), folderAndBaseName_(), addressTexts_(), title_() {
   char exe[256] = "";
   GetModuleFileNameA(nullptr, exe, sizeof exe);
   _splitpath_s(exe, drive_, sizeof drive_, folder_, sizeof folder_, baseName_, sizeof baseName_, extension_,
@@ -94,7 +95,8 @@ SystemTime CUtilityMOX::LocalNow() {
 // ---------------------------------------------------------------- console
 bool CUtilityMOX::OpenConsole(const char* title, bool noClose) {
   if (console_ || !AllocConsole()) return false;
-  HANDLE out = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE out =
+      CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (out == INVALID_HANDLE_VALUE) {
     FreeConsole();
     return false;
@@ -339,8 +341,10 @@ bool CUtilityMOX::CopyFolder(const char* from, const char* to) {
     char source[MAX_PATH], target[MAX_PATH];
     snprintf(source, sizeof source, "%s\\%s", from, found.cFileName);
     snprintf(target, sizeof target, "%s\\%s", to, found.cFileName);
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ShellCopy(source, target);
-    else CopyFileA(source, target, FALSE);
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      ShellCopy(source, target);
+    else
+      CopyFileA(source, target, FALSE);
   } while (FindNextFileA(h, &found));
   FindClose(h);
   return true;
@@ -495,9 +499,10 @@ std::string CUtilityMOX::SetAdapterNetsh(const char* name, bool enable) {
   if (!name) return "";
   char arguments[512];
   // "/c" makes the command processor run the netsh command and end.
-  snprintf(arguments, sizeof arguments,
-           enable ? "/c netsh interface set interface \"%s\" ENABLED" : "/c netsh interface set interface \"%s\" DISABLED",
-           name);
+  snprintf(
+      arguments, sizeof arguments,
+      enable ? "/c netsh interface set interface \"%s\" ENABLED" : "/c netsh interface set interface \"%s\" DISABLED",
+      name);
   return RunAndCapture("cmd", arguments);
 }
 
@@ -512,9 +517,9 @@ std::string CUtilityMOX::GetOsName(int* major, int* minor) {
 #pragma GCC diagnostic pop
   if (major) *major = static_cast<int>(v.dwMajorVersion);
   if (minor) *minor = static_cast<int>(v.dwMinorVersion);
-  const std::string name = OsNameFor(static_cast<int>(v.dwMajorVersion), static_cast<int>(v.dwMinorVersion),
-                                     v.wProductType == VER_NT_WORKSTATION, GetSystemMetrics(SM_SERVERR2) != 0,
-                                     (v.wSuiteMask & 0x8000) != 0);
+  const std::string name =
+      OsNameFor(static_cast<int>(v.dwMajorVersion), static_cast<int>(v.dwMinorVersion),
+                v.wProductType == VER_NT_WORKSTATION, GetSystemMetrics(SM_SERVERR2) != 0, (v.wSuiteMask & 0x8000) != 0);
   if (name.empty() && (v.dwMajorVersion == 5 || (v.dwMajorVersion == 6 && v.dwMinorVersion >= 4))) {
     char text[96];
     snprintf(text, sizeof text, "Can't find version name of dwMiniorVersion: %d", static_cast<int>(v.dwMinorVersion));
@@ -526,9 +531,9 @@ std::string CUtilityMOX::GetOsName(int* major, int* minor) {
 bool CUtilityMOX::IsWow64() {
   typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
   HMODULE kernel = GetModuleHandleA("kernel32");
-  IsWow64ProcessFn fn = kernel ? reinterpret_cast<IsWow64ProcessFn>(
-                                     reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")))
-                               : nullptr;
+  IsWow64ProcessFn fn =
+      kernel ? reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")))
+             : nullptr;
   BOOL wow = FALSE;
   return fn && fn(GetCurrentProcess(), &wow) && wow;
 }
@@ -564,9 +569,9 @@ int CUtilityMOX::EnumDisplays() {
   displays_[0] = displays_[1] = Rect();
   typedef BOOL(WINAPI * EnumDevicesFn)(LPCSTR, DWORD, PDISPLAY_DEVICEA, DWORD);
   HMODULE user = GetModuleHandleA("USER32");
-  EnumDevicesFn fn = user ? reinterpret_cast<EnumDevicesFn>(
-                                reinterpret_cast<void*>(GetProcAddress(user, "EnumDisplayDevicesA")))
-                          : nullptr;
+  EnumDevicesFn fn =
+      user ? reinterpret_cast<EnumDevicesFn>(reinterpret_cast<void*>(GetProcAddress(user, "EnumDisplayDevicesA")))
+           : nullptr;
   if (!fn) return 0;
   int count = GetSystemMetrics(SM_CMONITORS);
   if (count > 2) count = 2;

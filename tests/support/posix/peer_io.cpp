@@ -61,7 +61,8 @@ void SerialPeer::Run() {
         lastByte = std::chrono::steady_clock::now();
       }
     }
-    const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - lastByte);
+    const auto idle =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - lastByte);
     Feed(&pending, static_cast<int>(idle.count()));
   }
 }
@@ -101,9 +102,8 @@ void UdpPeer::Run() {
     if (n < 0) continue;
     Reply reply;
     Record(Bytes(buf, buf + n), &reply);
-    Deliver(reply, [&](const Bytes& b) {
-      sendto(io_->fd, b.data(), b.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
-    });
+    Deliver(reply,
+            [&](const Bytes& b) { sendto(io_->fd, b.data(), b.size(), 0, reinterpret_cast<sockaddr*>(&from), len); });
   }
 }
 

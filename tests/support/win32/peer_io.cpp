@@ -67,7 +67,8 @@ void SerialPeer::Run() {
         lastByte = std::chrono::steady_clock::now();
       }
     }
-    const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - lastByte);
+    const auto idle =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - lastByte);
     Feed(&pending, static_cast<int>(idle.count()));
   }
 }
