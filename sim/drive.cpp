@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "core/objects.h"
+#include "protocol/objects.h"
 
 namespace zarn {
 namespace sim {

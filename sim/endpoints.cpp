@@ -14,7 +14,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "serial/frame.h"
+#include "protocol/frame.h"
 
 namespace zarn {
 namespace sim {

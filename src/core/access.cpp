@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "core/objects.h"
+#include "protocol/objects.h"
 #include "platform/platform.h"
 #include "zarn/zarn.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "ethernet/ethercat.h"
-#include "serial/frame.h"
+#include "protocol/frame.h"
 #include "zarn/zarn_errors.h"
 
 namespace zarn {

@@ -7,7 +7,7 @@
 
 #include "core/packet.h"
 #include "platform/platform.h"
-#include "serial/frame.h"
+#include "protocol/frame.h"
 
 namespace zarn {
 

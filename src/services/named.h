@@ -6,7 +6,7 @@
 
 #include "core/access.h"
 #include "core/bits.h"
-#include "core/objects.h"
+#include "protocol/objects.h"
 
 namespace zarn {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "serial/frame.h"
+#include "protocol/frame.h"
 #include "zarn/zarn_errors.h"
 
 namespace zarn {

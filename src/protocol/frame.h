@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/packet.h"
+#include "protocol/packet.h"
 
 namespace zarn {
 namespace frame {

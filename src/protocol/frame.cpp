@@ -1,4 +1,4 @@
-#include "serial/frame.h"
+#include "protocol/frame.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,5 +1,5 @@
 // The drive's object map as the library uses it: one table that the named
-// exports and the virtual drive both read.
+// exports, the virtual drive and the command-line tool all read.
 #pragma once
 
 #include <cstdint>
