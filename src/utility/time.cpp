@@ -64,11 +64,12 @@ std::string CUtilityMOX::FormatFileTimeStamp() { return FormatFileTimeStamp(Loca
 std::string CUtilityMOX::FormatTimeOfDay() { return FormatTimeOfDay(LocalNow()); }
 
 bool CUtilityMOX::SystemTimeToVariant(const SystemTime& t, double* out) {
-  if (!out || t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59 ||
-      t.second > 59 || t.milliseconds > 999 || t.year > 9999 || t.year < 100)
+  if (!out || t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59 || t.second > 59 ||
+      t.milliseconds > 999 || t.year > 9999 || t.year < 100)
     return false;
   const long days = DaysFromCivil(t.year, t.month, t.day) - kOleEpoch;
-  const double timeOfDay = (t.hour * 3600.0 + t.minute * 60.0 + t.second) / 86400.0 + t.milliseconds * kMillisecondInDays;
+  const double timeOfDay =
+      (t.hour * 3600.0 + t.minute * 60.0 + t.second) / 86400.0 + t.milliseconds * kMillisecondInDays;
   *out = days >= 0 ? days + timeOfDay : days - timeOfDay;
   return true;
 }

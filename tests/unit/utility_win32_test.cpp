@@ -94,7 +94,9 @@ TEST(UtilityWindows, EmptyFolderRemovesLinksNotWhatTheyPointTo) {
   ASSERT_EQ(1, u.MakeFolders((outside + "\\").c_str()));
   ASSERT_EQ(1, u.MakeFolders((inside + "\\").c_str()));
   std::ofstream(outside + "\\keep.txt") << "keep";
-  if (!CreateSymbolicLinkA((inside + "\\link").c_str(), outside.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY)) {
+  // Wine's symbolic links are stubs that make nothing: there the test cannot run.
+  if (!CreateSymbolicLinkA((inside + "\\link").c_str(), outside.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) ||
+      !Exists(inside + "\\link")) {
     u.EmptyFolder(root.c_str());
     RemoveDirectoryA(root.c_str());
     GTEST_SKIP() << "skipped under Wine: no links to folders here";

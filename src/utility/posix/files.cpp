@@ -82,7 +82,8 @@ bool CopyTree(const std::string& from, const std::string& to) {
   bool ok = utility::ListFolder(from, &entries);
   for (const utility::FolderEntry& e : entries) {
     const std::string source = from + "/" + e.name, target = to + "/" + e.name;
-    ok = (e.kind == utility::EntryKind::kFolder ? CopyTree(source, target) : utility::CopyEntry(source, target, e.kind)) &&
+    ok = (e.kind == utility::EntryKind::kFolder ? CopyTree(source, target)
+                                                : utility::CopyEntry(source, target, e.kind)) &&
          ok;
   }
   struct stat made_st;

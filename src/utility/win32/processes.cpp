@@ -91,8 +91,8 @@ bool CUtilityMOX::SetAdapterDevcon(const char* device, bool enable) {
 std::string CUtilityMOX::SetAdapterNetsh(const char* name, bool enable) {
   if (!utility::AdapterNameAccepted(name)) return "";
   // "/c" makes the command processor run the netsh command and end.
-  const std::string arguments = "/c netsh interface set interface " + utility::QuoteWindowsArgument(name) +
-                                (enable ? " ENABLED" : " DISABLED");
+  const std::string arguments =
+      "/c netsh interface set interface " + utility::QuoteWindowsArgument(name) + (enable ? " ENABLED" : " DISABLED");
   return RunAndCapture("cmd", arguments.c_str());
 }
 
