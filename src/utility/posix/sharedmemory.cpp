@@ -49,9 +49,15 @@ utility::NamedLock::NamedLock(const std::string& name) {
   if (fd < 0) return;
   handle_ = reinterpret_cast<void*>(static_cast<intptr_t>(fd) + 1);
   // Each lock opens the object anew, so threads of one process exclude each other too.
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const int64_t deadline = now.tv_sec * 1000LL + now.tv_nsec / 1000000 + kLockWaitMs;
   const timespec pause = {0, 1000000};
-  for (int waited = 0; !(owned_ = flock(fd, LOCK_EX | LOCK_NB) == 0) && waited < kLockWaitMs; ++waited)
+  while (!(owned_ = flock(fd, LOCK_EX | LOCK_NB) == 0)) {
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (now.tv_sec * 1000LL + now.tv_nsec / 1000000 >= deadline) break;
     nanosleep(&pause, nullptr);
+  }
 }
 
 utility::NamedLock::~NamedLock() {
