@@ -62,7 +62,8 @@ typedef char zarn_index_parameter_size_check[(sizeof(IndexParameter) == 38) ? 1 
 
 /* ---------------------------------------------------------------------------
  * Errors, version, time-outs. None of these changes the last error except
- * ZARN_GetErrorString, which clears it.
+ * ZARN_GetErrorString, which clears it. A null pointer given to one of them is
+ * passed over: nothing is written through it and the result is the same.
  * ------------------------------------------------------------------------- */
 
 /** Writes the message of the last error into text (71 bytes); returns the last error itself. */
@@ -109,11 +110,11 @@ ZARN_API int32_t ZARN_CALL ZARN_ReadIndexParameter(uint8_t driveId, int32_t numb
 ZARN_API int32_t ZARN_CALL ZARN_WriteIndexParameter(uint8_t driveId, int32_t number, const IndexParameter *record);
 /** Writes "save" to 0x1010:01, waits 2 s, writes it to 0x1010:05; returns the second write's code. */
 ZARN_API int32_t ZARN_CALL ZARN_StoreParameter(uint8_t driveId);
-/** Hexadecimal text (upper case) of length bytes; text holds 2 * length + 1 characters. Exported as _ZARN_BinToStr@12
- * on 32-bit Windows. */
+/** Hexadecimal text (upper case) of length bytes into text (2 * length + 1 bytes; a length of 0 or less gives the
+ *  empty text). Exported as _ZARN_BinToStr@12 on 32-bit Windows. */
 ZARN_API int32_t ZARN_CALL ZARN_BinToStr(char *text, const uint8_t *data, int32_t length);
-/** Bytes of a hexadecimal text of even length up to 500; other texts convert nothing. A pair that is
- *  not hexadecimal stores 0. Exported as _ZARN_StrToBin@8 on 32-bit Windows. */
+/** Bytes of a hexadecimal text of even length up to 500 into data (250 bytes); other texts convert
+ *  nothing. A pair that is not hexadecimal stores 0. Exported as _ZARN_StrToBin@8 on 32-bit Windows. */
 ZARN_API int32_t ZARN_CALL ZARN_StrToBin(const char *text, uint8_t *data);
 
 /* ---------------------------------------------------------------------------
@@ -123,7 +124,7 @@ ZARN_API int32_t ZARN_CALL ZARN_StrToBin(const char *text, uint8_t *data);
 /** Opens (or joins) the serial line and marks driveId serial.
  *  @param port "COM3", or on POSIX a device path such as "/dev/ttyUSB0" ("COMn" is /dev/ttyS(n-1)).
  *  @param baud line speed; a line already open keeps its own (only the inter-frame delay, 35000/baud + 1 ms, follows).
- *  @return ZARN_OK; ZARN_E_SERIAL_OPEN (12) when the id is connected, baud is 0 or the port does not open. */
+ *  @return ZARN_OK; ZARN_E_SERIAL_OPEN (12) when the id is connected, baud is 0, port is null or does not open. */
 ZARN_API int32_t ZARN_CALL ZARN_SDRVOpen(int32_t driveId, const char *port, uint32_t baud);
 /** Opens drive id 0..31 over UDP (slot n for id n), bringing the EtherCAT master online first
  *  when it is not (at least 1 s), then reads 0x2003:00 once (its outcome is ignored).
@@ -143,7 +144,9 @@ ZARN_API int32_t ZARN_CALL ZARN_GetOnlineMode(int32_t *mode);
 ZARN_API int32_t ZARN_CALL ZARN_GetRxPackets(uint8_t driveId, uint8_t *buffer, uint16_t *length);
 /** Last request sent; buffer holds 67 bytes. */
 ZARN_API int32_t ZARN_CALL ZARN_GetTxPackets(uint8_t driveId, uint8_t *buffer, uint16_t *length);
+/** Keeps the EtherCAT master's setup-file path (at most 255 characters; longer ones give ZARN_E_INVALID_PARAM). */
 ZARN_API int32_t ZARN_CALL ZARN_SetEoESetupFile(const char *path);
+/** Writes the setup-file path into path (256 bytes). */
 ZARN_API int32_t ZARN_CALL ZARN_GetEoESetupFile(char *path);
 
 /* ---------------------------------------------------------------------------

@@ -4,25 +4,13 @@
 #include <chrono>
 #include <cstdio>
 
+#include "crc.h"
+
 namespace zarn {
 namespace test {
 
-namespace {
-// Bit-by-bit CRC-16/MODBUS, independent of the library's table-driven one.
-uint16_t CrcBitwise(const uint8_t* d, size_t n) {
-  uint16_t crc = 0xFFFF;
-  for (size_t i = 0; i < n; ++i) {
-    crc ^= d[i];
-    for (int b = 0; b < 8; ++b)
-      crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
-  }
-  return crc;
-}
-
-}  // namespace
-
 void AppendCrc(Bytes* frame) {
-  uint16_t crc = CrcBitwise(frame->data(), frame->size());
+  uint16_t crc = Crc16Bitwise(frame->data(), frame->size());
   frame->push_back(static_cast<uint8_t>(crc & 0xFF));
   frame->push_back(static_cast<uint8_t>(crc >> 8));
 }
@@ -190,7 +178,7 @@ DriveModel::Outcome DriveModel::Answer(const uint8_t* body, size_t n) {
 Responder DriveModel::Serial(uint8_t address) {
   return [this, address](const Bytes& req) -> Reply {
     if (req.size() < 5 || req[0] != address) return {};
-    if (CrcBitwise(req.data(), req.size() - 2) != uint16_t(req[req.size() - 2] | req[req.size() - 1] << 8)) return {};
+    if (Crc16Bitwise(req.data(), req.size() - 2) != uint16_t(req[req.size() - 2] | req[req.size() - 1] << 8)) return {};
     Outcome o = Answer(req.data() + 1, req.size() - 3);
     Bytes reply;
     if (o.exception) {

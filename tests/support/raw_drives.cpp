@@ -13,16 +13,6 @@
 namespace zarn {
 namespace test {
 
-uint16_t Crc16Bitwise(const uint8_t* d, size_t n) {
-  uint16_t crc = 0xFFFF;
-  for (size_t i = 0; i < n; ++i) {
-    crc ^= d[i];
-    for (int b = 0; b < 8; ++b)
-      crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
-  }
-  return crc;
-}
-
 RawUdpDrive::RawUdpDrive() {
   fd_ = socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in a{};

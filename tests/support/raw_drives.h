@@ -8,6 +8,8 @@
 #include <string>
 #include <thread>
 
+#include "crc.h"
+
 namespace zarn {
 namespace test {
 
@@ -38,9 +40,6 @@ class RawSerialDrive {
   std::atomic<bool> running_{true};
   std::thread thread_;
 };
-
-// CRC-16/MODBUS (bitwise).
-uint16_t Crc16Bitwise(const uint8_t* data, size_t n);
 
 }  // namespace test
 }  // namespace zarn

@@ -117,7 +117,7 @@ class Dispatch : public ::testing::Test {
   FakeTransport fake;
 };
 
-TEST_F(Dispatch, UnconnectedDriveGives38AndLeavesTheBufferAlone) {
+TEST_F(Dispatch, UnconnectedDriveGivesNoConnectionAndLeavesTheBufferAlone) {
   uint8_t buffer[32];
   memset(buffer, 0x11, sizeof buffer);
   EXPECT_EQ(ZARN_E_NO_CONNECTION, ReadObject(7, 0x6064, 0, buffer));
@@ -130,7 +130,7 @@ TEST_F(Dispatch, UnconnectedDriveGives38AndLeavesTheBufferAlone) {
   EXPECT_EQ(0, fake.calls);
 }
 
-TEST_F(Dispatch, EthernetDriveWithoutSlotGives36) {
+TEST_F(Dispatch, EthernetDriveWithoutSlotGivesNoActiveConnection) {
   SetConnection(9, kConnectionEthernet);
   uint8_t buffer[32] = {};
   EXPECT_EQ(ZARN_E_ETH_NO_SLOT, ReadObject(9, 0x6064, 0, buffer));
