@@ -49,9 +49,9 @@ const std::set<std::string> kNullPassedOver = {"ZARN_GetErrorCode", "ZARN_GetErr
 // A null pointer gives ZARN_E_INVALID_PARAM, but the serial open answers every refusal with its own code.
 const std::map<std::string, int32_t> kNullCode = {{"ZARN_SDRVOpen", ZARN_E_SERIAL_OPEN}};
 // Codes that refuse a call before anything goes to a drive.
-const std::set<int32_t> kRefusals = {ZARN_E_INVALID_PARAM,   ZARN_E_SERIAL_OPEN, ZARN_E_ETH_OPEN,
-                                     ZARN_E_ETH_SLOT_USED,   ZARN_E_ETH_NO_SLOT, ZARN_E_NO_CONNECTION,
-                                     ZARN_E_NO_EMPTY_CONNECTION, ZARN_E_ID_RANGE, ZARN_E_STRING_TOO_LONG};
+const std::set<int32_t> kRefusals = {ZARN_E_INVALID_PARAM,       ZARN_E_SERIAL_OPEN, ZARN_E_ETH_OPEN,
+                                     ZARN_E_ETH_SLOT_USED,       ZARN_E_ETH_NO_SLOT, ZARN_E_NO_CONNECTION,
+                                     ZARN_E_NO_EMPTY_CONNECTION, ZARN_E_ID_RANGE,    ZARN_E_STRING_TOO_LONG};
 
 // The drives every case starts with: two on the serial line, two over UDP.
 constexpr uint8_t kSerialIds[] = {1, 0};
@@ -171,7 +171,10 @@ ArgSpec ValidArg(const ParamInfo& p, const Context& ctx, const std::string& seri
     a.kind = Arg::kOut;
   } else if (p.pointer && p.type == ArgType::kChar) {
     a.kind = Arg::kText;
-    a.text = Named(p, "port") ? serialPath : Named(p, "address") ? "127.0.0.1" : Named(p, "path") ? "setup.xml" : "0aFF";
+    a.text = Named(p, "port")      ? serialPath
+             : Named(p, "address") ? "127.0.0.1"
+             : Named(p, "path")    ? "setup.xml"
+                                   : "0aFF";
   } else if (p.pointer) {
     a.kind = p.type == ArgType::kRecord ? Arg::kRecord : Arg::kBytes;
   } else if (Named(p, "driveId")) {
@@ -247,9 +250,9 @@ std::vector<Case> ArgumentSweep::Cases(const ExportInfo& e) const {
   const size_t n = ParamCount(e);
   bool addressesDrive = false;
   for (size_t i = 0; i < n; ++i) addressesDrive |= Named(e.params[i], "driveId") && e.params[i].type == ArgType::kU8;
-  const std::vector<Context> contexts = addressesDrive
-                                            ? std::vector<Context>{{"serial", kSerialIds[0]}, {"ethernet", kEthernetIds[0]}}
-                                            : std::vector<Context>{{"", 0}};
+  const std::vector<Context> contexts =
+      addressesDrive ? std::vector<Context>{{"serial", kSerialIds[0]}, {"ethernet", kEthernetIds[0]}}
+                     : std::vector<Context>{{"", 0}};
   std::vector<Case> cases;
   for (size_t k = 0; k < contexts.size(); ++k) {
     Case valid;
@@ -331,8 +334,8 @@ void ArgumentSweep::Run(const ExportInfo& e, const Case& c) {
     EXPECT_EQ(code, recorded) << "the code is not recorded as the last error";
   if (c.nullParam >= 0 && !kNullPassedOver.count(e.name)) {
     const auto own = kNullCode.find(e.name);
-    EXPECT_EQ(own == kNullCode.end() ? ZARN_E_INVALID_PARAM : own->second, code) << e.params[c.nullParam].name
-                                                                                 << " is null";
+    EXPECT_EQ(own == kNullCode.end() ? ZARN_E_INVALID_PARAM : own->second, code)
+        << e.params[c.nullParam].name << " is null";
   }
   for (size_t i = 0; i < n; ++i) {
     if (!storage[i]) continue;
