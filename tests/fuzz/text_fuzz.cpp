@@ -138,8 +138,8 @@ void FormatNumber(FuzzedDataProvider& in) {
   REQUIRE(plain.empty() || plain[0] != '0' || s == "0" || s == "-0");
   REQUIRE(digits == 0 ? point == std::string::npos : s.size() - point - 1 == static_cast<size_t>(digits));
   // Close to the value: half a unit of the last digit, after "%f"'s own six.
-  const double shown = strtod((s.substr(0, i) + plain + (point == std::string::npos ? "" : s.substr(point))).c_str(),
-                              nullptr);
+  const double shown =
+      strtod((s.substr(0, i) + plain + (point == std::string::npos ? "" : s.substr(point))).c_str(), nullptr);
   REQUIRE(std::fabs(shown - value) <= 0.5 * std::pow(10.0, -digits) + 1e-6 + 1e-15 * std::fabs(value));
 }
 
