@@ -132,8 +132,8 @@ int main(int argc, char** argv) {
 
   std::vector<Run> runs;
   runs.push_back(Soak("udp", udpCount, udpReconnect, 2, [&] { return ZARN_EDRVOpen(2, "127.0.0.1", port); }));
-  runs.push_back(Soak("serial", serialCount, serialReconnect, 1,
-                      [&] { return ZARN_SDRVOpen(1, line.c_str(), 115200); }));
+  runs.push_back(
+      Soak("serial", serialCount, serialReconnect, 1, [&] { return ZARN_SDRVOpen(1, line.c_str(), 115200); }));
 
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // joined threads leave the list
   const Resources after;
@@ -149,9 +149,9 @@ int main(int argc, char** argv) {
       codes += " " + std::to_string(f.first) + "x" + std::to_string(f.second);
     }
     clean &= failed == 0 && r.wrong == 0;
-    printf("| %s | %ld | %ld%s | %ld | %ld | %.0f | %u | %u | %.1f |\n", r.transport, r.requests, failed,
-           codes.c_str(), r.wrong, r.reconnects, r.seconds > 0 ? r.requests / r.seconds : 0.0,
-           Percentile(r.micros, 0.5), Percentile(r.micros, 0.99),
+    printf("| %s | %ld | %ld%s | %ld | %ld | %.0f | %u | %u | %.1f |\n", r.transport, r.requests, failed, codes.c_str(),
+           r.wrong, r.reconnects, r.seconds > 0 ? r.requests / r.seconds : 0.0, Percentile(r.micros, 0.5),
+           Percentile(r.micros, 0.99),
            r.micros.empty() ? 0.0 : *std::max_element(r.micros.begin(), r.micros.end()) / 1000.0);
   }
   printf("\n| | before | after |\n|---|---|---|\n");
