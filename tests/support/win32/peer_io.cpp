@@ -55,8 +55,8 @@ void SerialPeer::Run() {
   Bytes pending;
   auto lastByte = std::chrono::steady_clock::now();
   while (running_) {
-    uint32_t waiting = 0;
-    io_->device.ClearErrors(&waiting);
+    uint32_t errors = 0, waiting = 0;
+    io_->device.ClearErrors(&errors, &waiting);
     if (waiting == 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     } else {
