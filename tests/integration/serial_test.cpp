@@ -68,7 +68,7 @@ TEST_F(SerialLine, ExceptionRepliesMapToTheirCodes) {
   } table[] = {{1, 5}, {2, 6}, {3, 7}, {4, 8}, {5, 9}, {6, 10}, {7, 4}, {8, 11}, {0, 4}, {200, 4}};
   for (auto row : table) {
     bool badCrc = row.exception == 200;
-    peer.SetResponder([&](const Bytes&) {
+    peer.SetResponder([row, badCrc](const Bytes&) {
       Bytes reply{1, 0xAB, row.exception};
       AppendCrc(&reply);
       if (badCrc) reply.back() ^= 0xFF;  // the CRC of an exception is not examined
@@ -293,11 +293,11 @@ TEST_F(SerialLine, NullOutputsAreRefusedWithoutARequest) {
 }
 
 TEST(SerialOpen, ArgumentsAndSharedLine) {
-  SerialPeer peer;
   DriveModel one, two;
   one.SetWord(0x2100, 0, 111);
   two.SetWord(0x2100, 0, 222);
   Responder r1 = one.Serial(1), r2 = two.Serial(2);
+  SerialPeer peer;
   peer.SetResponder([&](const Bytes& req) {
     Reply a = r1(req);
     return a.empty() ? r2(req) : a;
@@ -343,13 +343,13 @@ TEST(SerialOpen, ArgumentsAndSharedLine) {
 }
 
 TEST(SerialThreads, ConcurrentReadersOfDifferentDrivesGetTheirOwnReplies) {
-  SerialPeer peer;
   DriveModel models[4];
   std::vector<Responder> responders;
   for (int i = 0; i < 4; ++i) {
     models[i].SetDWord(0x6064, 0, 1000u * (i + 1));
     responders.push_back(models[i].Serial(static_cast<uint8_t>(i + 1)));
   }
+  SerialPeer peer;
   peer.SetResponder([&](const Bytes& req) {
     for (auto& r : responders) {
       Reply reply = r(req);
@@ -431,10 +431,10 @@ TEST(SerialOpen, SpeedsBelow300AreRefused) {
 }
 
 TEST(SerialTiming, TheBusIsSilentForThreeAndAHalfCharactersBeforeEachRequest) {
-  SerialPeer peer;
   DriveModel model;
   model.SetWord(0x2100, 0, 1);
   Responder answer = model.Serial(1);
+  SerialPeer peer;
   // The drive answers after the post-send pause has passed, as real ones do.
   peer.SetResponder([&](const Bytes& request) {
     Reply reply = answer(request);
@@ -484,8 +484,8 @@ TEST_F(SerialLine, NoiseJustBeforeARequestIsNotTakenForItsReply) {
 }
 
 TEST(SerialThreads, AWaitingCallerGoesBeforeTheHolderComesAgain) {
-  SerialPeer peer;
   TwoDrives drives;
+  SerialPeer peer;
   peer.SetResponder(drives.Both());
   ASSERT_EQ(0, ZARN_SDRVOpen(1, peer.SlavePath().c_str(), 115200));
   ASSERT_EQ(0, ZARN_SDRVOpen(2, peer.SlavePath().c_str(), 115200));
@@ -519,9 +519,16 @@ TEST(SerialThreads, AWaitingCallerGoesBeforeTheHolderComesAgain) {
   ZARN_DriveClose(2);
 }
 
+// True once the process runs at most n threads; a thread just joined may
+// still be listed for a moment.
+bool ThreadsSettleAt(int n) {
+  for (int i = 0; i < 200 && ThreadCount() > n; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return ThreadCount() <= n;
+}
+
 TEST(SerialThreads, OpenJoinCloseAndRequestsTakeTurns) {
-  SerialPeer peer;
   TwoDrives drives;
+  SerialPeer peer;
   drives.two.SetWord(0x2100, 0, 2);
   peer.SetResponder(drives.Both());
   const std::string path = peer.SlavePath();
@@ -541,7 +548,7 @@ TEST(SerialThreads, OpenJoinCloseAndRequestsTakeTurns) {
     a.join();
     b.join();
     if (codes[0] != 0 || codes[1] != 0) ++failedOpens;
-    if (ThreadCount() != baseline + 1) ++extraReaders;
+    if (!ThreadsSettleAt(baseline + 1)) ++extraReaders;
     // A request races the close of the line.
     std::thread request([] {
       uint16_t v = 0;
@@ -553,7 +560,7 @@ TEST(SerialThreads, OpenJoinCloseAndRequestsTakeTurns) {
   }
   EXPECT_EQ(0, failedOpens);
   EXPECT_EQ(0, extraReaders);
-  EXPECT_EQ(baseline, ThreadCount());  // no reader outlives the closes
+  EXPECT_TRUE(ThreadsSettleAt(baseline));  // no reader outlives the closes
 }
 
 }  // namespace
