@@ -214,7 +214,7 @@ class SerialDevice {
   int32_t Write(const uint8_t* buffer, uint32_t n);
   // Discards both driver queues.
   void Purge();
-  // Discards the input queue only.
+  // Discards the input queue only. Not while another thread reads.
   void PurgeInput();
   // Makes a pending or the next WaitForInput (or WaitForWake) return.
   void Wake();

@@ -10,6 +10,7 @@
 #include "core/dispatch.h"
 #include "core/state.h"
 #include "fixtures.h"
+#include "platform/platform.h"
 
 namespace zarn {
 namespace test {
@@ -387,6 +388,9 @@ struct TwoDrives {
 };
 
 TEST(SerialHangUp, RequestsFailAtOnceTheReaderSleepsAndReopenWorks) {
+  ZARN_SKIP_UNDER_WINE(
+      "a hung-up COM port under Wine looks healthy (writes and ClearCommError succeed) while Wine "
+      "itself spins in the pending wait; Windows fails the waits of a removed device");
   auto peer = std::make_unique<SerialPeer>();
   DriveModel model;
   model.SetWord(0x2100, 0, 7);
@@ -407,9 +411,14 @@ TEST(SerialHangUp, RequestsFailAtOnceTheReaderSleepsAndReopenWorks) {
   EXPECT_EQ(0, ZARN_DriveClose(1));
   EXPECT_LT(MsSince(start), 500);
   peer.reset();
-  SerialPeer back;  // the adapter is back
-  back.SetResponder(model.Serial(1));
-  ASSERT_EQ(0, ZARN_SDRVOpen(1, back.SlavePath().c_str(), 115200));
+  // The adapter is back (a linked pair of ports may take a moment to return).
+  auto back = std::make_unique<SerialPeer>();
+  for (int i = 0; i < 50 && back->SlavePath().empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    back = std::make_unique<SerialPeer>();
+  }
+  back->SetResponder(model.Serial(1));
+  ASSERT_EQ(0, ZARN_SDRVOpen(1, back->SlavePath().c_str(), 115200));
   EXPECT_EQ(0, ZARN_ReadWord(1, 0x2100, 0, &value));
   EXPECT_EQ(7, value);
   ZARN_DriveClose(1);
@@ -472,7 +481,19 @@ TEST(SerialTiming, ASlowLineWaitsForTheWholeWireTimeOfTheReply) {
   ZARN_DriveClose(1);
 }
 
+TEST(SerialTiming, AWriteMayTakeLongerThanItsWireTime) {
+  for (uint32_t baud : {300u, 1200u, 9600u, 19200u, 115200u}) {
+    for (uint32_t n : {1u, 11u, 47u, 67u}) {
+      const double wireMs = n * 10 * 1000.0 / baud;
+      EXPECT_GE(platform::SerialWriteTimeoutMs(baud, n), 1.5 * wireMs + 50) << baud << " bit/s, " << n << " bytes";
+    }
+  }
+}
+
 TEST_F(SerialLine, NoiseJustBeforeARequestIsNotTakenForItsReply) {
+  ZARN_SKIP_UNDER_WINE(
+      "socat relays the noise after the request has started: noise in flight, which nothing can tell "
+      "from a reply");
   model.SetWord(0x2100, 0, 0x0042);
   int wrong = 0;
   for (int i = 0; i < 30; ++i) {
@@ -532,6 +553,8 @@ TEST(SerialThreads, OpenJoinCloseAndRequestsTakeTurns) {
   drives.two.SetWord(0x2100, 0, 2);
   peer.SetResponder(drives.Both());
   const std::string path = peer.SlavePath();
+  // Wine starts threads of its own for overlapped waits: there the count tells nothing.
+  const bool countThreads = !RunningUnderWine();
   const int baseline = ThreadCount();
   int extraReaders = 0, failedOpens = 0;
   for (int round = 0; round < 100; ++round) {
@@ -548,7 +571,7 @@ TEST(SerialThreads, OpenJoinCloseAndRequestsTakeTurns) {
     a.join();
     b.join();
     if (codes[0] != 0 || codes[1] != 0) ++failedOpens;
-    if (!ThreadsSettleAt(baseline + 1)) ++extraReaders;
+    if (countThreads && !ThreadsSettleAt(baseline + 1)) ++extraReaders;
     // A request races the close of the line.
     std::thread request([] {
       uint16_t v = 0;
@@ -560,7 +583,7 @@ TEST(SerialThreads, OpenJoinCloseAndRequestsTakeTurns) {
   }
   EXPECT_EQ(0, failedOpens);
   EXPECT_EQ(0, extraReaders);
-  EXPECT_TRUE(ThreadsSettleAt(baseline));  // no reader outlives the closes
+  EXPECT_TRUE(!countThreads || ThreadsSettleAt(baseline));  // no reader outlives the closes
 }
 
 }  // namespace

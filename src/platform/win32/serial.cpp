@@ -19,6 +19,7 @@ struct SerialDevice::Impl {
   OVERLAPPED readOv{};
   HANDLE wake = nullptr;
   uint32_t baud = 0;
+  int failedWaits = 0;  // in a row
 };
 
 SerialDevice::SerialDevice() : impl_(nullptr) {}
@@ -132,6 +133,26 @@ void SerialDevice::Close() {
   impl_ = nullptr;
 }
 
+namespace {
+// A wait that was cancelled (Wine cancels pending waits every few
+// milliseconds) is simply made again. Any other failure is spaced out, never
+// retried at once; and a device that no longer answers ClearCommError, or
+// whose waits keep failing, has gone away (an adapter pulled): it does not
+// come back while the handle is open.
+SerialDevice::WaitResult WaitEnded(SerialDevice::Impl* impl, bool succeeded) {
+  if (succeeded) {
+    impl->failedWaits = 0;
+    return SerialDevice::kInput;
+  }
+  if (GetLastError() == ERROR_OPERATION_ABORTED) return SerialDevice::kFailed;
+  DWORD errors = 0;
+  COMSTAT stat{};
+  if (!ClearCommError(impl->port, &errors, &stat) || ++impl->failedWaits >= 5) return SerialDevice::kHungUp;
+  Sleep(10);
+  return SerialDevice::kFailed;
+}
+}  // namespace
+
 SerialDevice::WaitResult SerialDevice::WaitForInput() {
   if (!impl_) return kFailed;
   if (WaitForSingleObject(impl_->wake, 0) == WAIT_OBJECT_0) {
@@ -140,10 +161,8 @@ SerialDevice::WaitResult SerialDevice::WaitForInput() {
   }
   DWORD mask = 0;
   ResetEvent(impl_->waitOv.hEvent);
-  if (WaitCommEvent(impl_->port, &mask, &impl_->waitOv)) return kInput;
-  // A wait that cannot even start, or one that ends with an error, means the
-  // device has gone away: it does not come back while the handle is open.
-  if (GetLastError() != ERROR_IO_PENDING) return kHungUp;
+  if (WaitCommEvent(impl_->port, &mask, &impl_->waitOv)) return WaitEnded(impl_, true);
+  if (GetLastError() != ERROR_IO_PENDING) return WaitEnded(impl_, false);
   HANDLE handles[2] = {impl_->waitOv.hEvent, impl_->wake};
   DWORD r = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
   if (r == WAIT_OBJECT_0 + 1) {
@@ -154,8 +173,7 @@ SerialDevice::WaitResult SerialDevice::WaitForInput() {
     return kWoken;
   }
   DWORD ignored = 0;
-  if (!GetOverlappedResult(impl_->port, &impl_->waitOv, &ignored, TRUE)) return kHungUp;
-  return kInput;
+  return WaitEnded(impl_, GetOverlappedResult(impl_->port, &impl_->waitOv, &ignored, TRUE) != 0);
 }
 
 void SerialDevice::WaitForWake() {
@@ -208,7 +226,16 @@ void SerialDevice::Purge() {
 }
 
 void SerialDevice::PurgeInput() {
-  if (impl_) PurgeComm(impl_->port, PURGE_RXCLEAR);
+  if (!impl_) return;
+  // Read out what is queued rather than purge it: a purge can end the
+  // reader's pending wait with an error. The caller keeps the reader's reads out.
+  uint8_t scrap[64];
+  for (int i = 0; i < 16; ++i) {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!ClearCommError(impl_->port, &errors, &stat) || stat.cbInQue == 0) return;
+    if (Read(scrap, stat.cbInQue < sizeof scrap ? stat.cbInQue : sizeof scrap) <= 0) return;
+  }
 }
 
 void SerialDevice::Wake() {
