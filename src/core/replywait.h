@@ -30,4 +30,10 @@ constexpr uint32_t kReplyWaitPassMs = 1000;
 // limitMs + kReplyWaitPassMs, and one completed within that time is taken.
 int32_t AwaitReply(ReplySource& source, uint32_t limitMs, int32_t timeoutCode);
 
+// For tests and fuzz targets, never exported: each wait pass then lasts at
+// most passMs of real time, and a pass that runs out counts as a whole one,
+// so a reply that does not come ends its request at once instead of after a
+// second or two. 0 restores real time.
+void SetInstantReplyWaits(uint32_t passMs);
+
 }  // namespace zarn

@@ -126,6 +126,66 @@ def text_seeds():
     return seeds
 
 
+READ_BYTE, READ_WORD, READ_DWORD_S, READ_STRING, WRITE_DWORD, WRITE_STRING = range(6)
+
+
+def request_seed(kind, drive, index, sub, value, replies, serial, text_length=0):
+    """A whole request: the request's numbers, then the reply in chunks (serial) or datagrams (UDP)."""
+    i = Input()
+    i.byte(kind)
+    if serial:
+        i.byte(drive)  # drive ids 0..2; UDP has one drive and takes no number for it
+    i.u16(index)
+    i.byte(sub)
+    i.back += list(struct.pack(">I", value))
+    if kind == WRITE_STRING:
+        i.byte(text_length)
+    if not serial:
+        i.byte(len(replies))
+    for r in replies:
+        i.byte(len(r) - 1 if serial else len(r))
+        i.data(r)
+    return i.bytes()
+
+
+def ethernet_body(index, sub, data=None):
+    if data is None:
+        return bytes([0x2B, 0x0D, 0, 0, 0, index >> 8, index & 0xFF, sub])
+    n = len(data)
+    return bytes([0x2B, 0x0D, 0x80, 0, 0, index >> 8, index & 0xFF, sub, 0, 0, n >> 8, n & 0xFF]) + bytes(data)
+
+
+def serial_request_seeds():
+    seeds = []
+    for kind, data in ((READ_WORD, [0x12, 0x34]), (READ_DWORD_S, [0xFF, 0xFF, 0xFF, 0xFE]),
+                       (READ_STRING, list(b"AL-01") + [0] * 3), (READ_BYTE, [0x7F])):
+        reply = with_crc(list(serial_request(1, 0x2100, 0)) + [0, len(data)] + data)
+        seeds.append(request_seed(kind, 1, 0x2100, 0, 0, [reply], True))
+        seeds.append(request_seed(kind, 1, 0x2100, 0, 0, [reply[k:k + 3] for k in range(0, len(reply), 3)], True))
+    value = [0x00, 0x01, 0xE2, 0x40]
+    seeds.append(request_seed(WRITE_DWORD, 2, 0x607A, 0, 123456, [serial_request(2, 0x607A, 0, value)], True))
+    seeds.append(request_seed(WRITE_STRING, 1, 0x2702, 1, 0, [serial_request(1, 0x2702, 1, b"z" * 5)], True, 5))
+    seeds.append(request_seed(READ_WORD, 1, 0x2100, 0, 0, [with_crc([1, 0xAB, 2])], True))
+    seeds.append(request_seed(READ_WORD, 0, 0x2100, 0, 0, [], True))
+    return seeds
+
+
+def udp_request_seeds():
+    seeds = []
+    for kind, data in ((READ_WORD, [0x12, 0x34]), (READ_DWORD_S, [0xFF, 0xFF, 0xFF, 0xFE]),
+                       (READ_STRING, list(b"AL-01") + [0] * 3), (READ_BYTE, [0x7F])):
+        reply = ethernet_body(0x2100, 0) + bytes([0, 0, 0, len(data)] + data)
+        seeds.append(request_seed(kind, 1, 0x2100, 0, 0, [reply], False))
+        seeds.append(request_seed(kind, 1, 0x2100, 0, 0, [reply[:10], reply[10:]], False))
+    value = [0x00, 0x01, 0xE2, 0x40]
+    seeds.append(request_seed(WRITE_DWORD, 1, 0x607A, 0, 123456, [ethernet_body(0x607A, 0, value)], False))
+    seeds.append(request_seed(WRITE_STRING, 1, 0x2702, 1, 0, [ethernet_body(0x2702, 1, b"z" * 5)], False, 5))
+    seeds.append(request_seed(READ_WORD, 1, 0x2100, 0, 0, [bytes([0xAB, 0x06, 0, 0])], False))
+    seeds.append(request_seed(READ_WORD, 1, 0x2100, 0, 0, [bytes(70), ethernet_body(0x2100, 0) + bytes(4)], False))
+    seeds.append(request_seed(READ_WORD, 1, 0x2100, 0, 0, [], False))
+    return seeds
+
+
 def write(folder, seeds):
     os.makedirs(folder, exist_ok=True)
     for s in seeds:
@@ -137,6 +197,8 @@ def main():
     root = sys.argv[1]
     write(os.path.join(root, "serial_reply"), serial_reply_seeds())
     write(os.path.join(root, "text"), text_seeds())
+    write(os.path.join(root, "serial_request"), serial_request_seeds())
+    write(os.path.join(root, "udp_request"), udp_request_seeds())
 
 
 if __name__ == "__main__":

@@ -22,7 +22,7 @@ namespace zarn {
 namespace test {
 namespace {
 
-constexpr uint16_t kMarked = 0x2100;  // every drive holds 100 + its id here
+constexpr uint16_t kMarked = 0x2100;   // every drive holds 100 + its id here
 constexpr uint16_t kRecords = 0x3100;  // thread k writes and reads back record k + 1, subindex 2
 // One exchange, waited for at most twice its one-second limit, with a margin for a loaded machine.
 constexpr long kExchangeMs = 2000 + 500;
@@ -55,7 +55,8 @@ class Stress : public ::testing::TestWithParam<double> {
     for (uint32_t n = 1; !stop; ++n) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a busy client, not a spinning one
       const int32_t value = static_cast<int32_t>(record << 24 | n);
-      const int32_t wrote = Call(t, allowed, boundMs, [&] { return ZARN_WriteDWordS(id, kRecords + record, 2, value); });
+      const int32_t wrote =
+          Call(t, allowed, boundMs, [&] { return ZARN_WriteDWordS(id, kRecords + record, 2, value); });
       int32_t back = 0;
       if (Call(t, allowed, boundMs, [&] { return ZARN_ReadDWordS(id, kRecords + record, 2, &back); }) == 0 &&
           wrote == 0 && back != value) {
@@ -109,7 +110,8 @@ TEST_P(Stress, EveryThreadGetsItsOwnDrivesValuesInBoundedTime) {
   std::vector<std::thread> threads;
   // Eight threads take turns on one line: each waits for the other seven at most.
   for (int k = 0; k < 8; ++k)
-    threads.emplace_back([&, k] { Transact(serial, static_cast<uint8_t>(1 + k % 2), k, serialCodes, 8 * kExchangeMs); });
+    threads.emplace_back(
+        [&, k] { Transact(serial, static_cast<uint8_t>(1 + k % 2), k, serialCodes, 8 * kExchangeMs); });
   // Twelve threads on drives of their own, four on drive 15.
   for (int k = 0; k < 16; ++k) {
     const uint8_t id = static_cast<uint8_t>(k < 12 ? 3 + k : 15);
