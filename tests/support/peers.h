@@ -104,10 +104,13 @@ bool RunningUnderWine();
 #define ZARN_SKIP_UNDER_WINE(reason) \
   if (::zarn::test::RunningUnderWine()) GTEST_SKIP() << "skipped under Wine: " << (reason)
 
-// CPU time this process has used so far, in seconds.
+// CPU time this process, and the calling thread, have used so far, in seconds.
 double ProcessCpuSeconds();
+double ThreadCpuSeconds();
 // Threads this process runs now.
 int ThreadCount();
+// Descriptors (handles on Windows) this process holds now.
+int DescriptorCount();
 
 // CRC-16/MODBUS appended low byte first.
 void AppendCrc(Bytes* frame);

@@ -25,15 +25,27 @@ double ProcessCpuSeconds() {
   return t.tv_sec + t.tv_nsec / 1e9;
 }
 
-int ThreadCount() {
+double ThreadCpuSeconds() {
+  timespec t;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+namespace {
+int EntriesOf(const char* folder) {
   int n = 0;
-  if (DIR* d = opendir("/proc/self/task")) {
+  if (DIR* d = opendir(folder)) {
     while (dirent* e = readdir(d))
       if (e->d_name[0] != '.') ++n;
     closedir(d);
   }
   return n;
 }
+}  // namespace
+
+int ThreadCount() { return EntriesOf("/proc/self/task"); }
+
+int DescriptorCount() { return EntriesOf("/proc/self/fd") - 1; }  // less the one opendir holds
 
 struct SerialPeer::Io {
   int master = -1;
