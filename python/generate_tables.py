@@ -87,8 +87,6 @@ def render(errors_source: str, objects_source: str, cmake_source: str) -> str:
     out.append("NAMES = {")
     out += [f"    {ident!r}: {code}," for ident, code in names.items()]
     out.append("}")
-    out.append("# codes the C functions return (the others are found by reading the drive)")
-    out.append(f"LIBRARY_CODES = {tuple(code for code, _, _ in lists['ZARN_ERROR_LIST'])!r}")
     out.append("# name -> (index, subindex, width in bytes, signed)")
     out.append("OBJECTS = {")
     out += [f"    {name!r}: (0x{i:04X}, {s}, {w}, {sg})," for name, (i, s, w, sg) in object_map(objects_source).items()]

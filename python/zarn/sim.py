@@ -124,7 +124,8 @@ class Simulator:
     def udp_port(self, drive_id: int) -> int:
         """The UDP port of drive `drive_id` on 127.0.0.1."""
         if drive_id not in self._ports:
-            raise KeyError(f"zarn-sim runs no UDP drive {drive_id} (drives {self._ports and list(self._ports)})")
+            known = f" (UDP drives: {sorted(self._ports)})" if self._ports else ""
+            raise KeyError(f"zarn-sim runs no UDP drive {drive_id}{known}")
         return self._ports[drive_id]
 
     @property
