@@ -56,7 +56,9 @@ class ErrorCategory final : public std::error_category {
 };
 }  // namespace detail
 
-/** The category of every zarn code: values are the codes of zarn_errors.h, messages their texts. */
+/** The category of every zarn code: values are the codes of zarn_errors.h, messages their texts.
+ *  `error_category().message(code)` gives the message of any code; codes outside the tables read
+ *  "Unknown Error.". */
 inline const std::error_category& error_category() noexcept {
   static const detail::ErrorCategory category;
   return category;
@@ -64,9 +66,6 @@ inline const std::error_category& error_category() noexcept {
 
 /** A zarn code as a std::error_code. */
 inline std::error_code make_error_code(int code) noexcept { return std::error_code(code, error_category()); }
-
-/** The message of any code (codes outside the tables read "Unknown Error."). */
-inline const char* ErrorMessage(int code) noexcept { return detail::ErrorCategory::Text(code); }
 
 /**
  * A failed call. `code()` holds the zarn code in `error_category()`; `what()`
@@ -259,6 +258,8 @@ class Drive {
     return Drive(id, false);
   }
 
+  /** A Drive without a connection (as a moved-from one): assign an opened Drive to it. */
+  Drive() noexcept = default;
   Drive(const Drive&) = delete;
   Drive& operator=(const Drive&) = delete;
   Drive(Drive&& other) noexcept { Take(other); }
@@ -349,7 +350,8 @@ class Drive {
    */
   void Enable(std::chrono::milliseconds timeout = std::chrono::milliseconds(1000)) {
     uint16_t alarm = 0;
-    Throw(EnableCode(timeout, &alarm), "Enable", alarm);
+    const int32_t code = EnableCode(timeout, &alarm);
+    Throw(code, "Enable", alarm);
   }
   /** Enable() reporting through `ec` instead of throwing. */
   void Enable(std::chrono::milliseconds timeout, std::error_code& ec) noexcept {
@@ -390,7 +392,8 @@ class Drive {
    */
   void ResetAlarm() {
     uint16_t alarm = 0;
-    Throw(ResetAlarmCode(&alarm), "ResetAlarm", alarm);
+    const int32_t code = ResetAlarmCode(&alarm);
+    Throw(code, "ResetAlarm", alarm);
   }
   /** ResetAlarm() reporting through `ec` instead of throwing. */
   void ResetAlarm(std::error_code& ec) noexcept {
@@ -410,13 +413,15 @@ class Drive {
    */
   void MoveAbsolute(int32_t target, const Profile& profile) {
     uint16_t alarm = 0;
-    Throw(StartMove(target, profile, false, &alarm), "MoveAbsolute", alarm);
+    const int32_t code = StartMove(target, profile, false, &alarm);
+    Throw(code, "MoveAbsolute", alarm);
   }
 
   /** Starts a move by `distance` from where the axis is; as MoveAbsolute(). */
   void MoveRelative(int32_t distance, const Profile& profile) {
     uint16_t alarm = 0;
-    Throw(StartMove(distance, profile, true, &alarm), "MoveRelative", alarm);
+    const int32_t code = StartMove(distance, profile, true, &alarm);
+    Throw(code, "MoveRelative", alarm);
   }
 
   /**
@@ -433,7 +438,8 @@ class Drive {
    */
   void WaitMoveDone(std::chrono::milliseconds timeout) {
     uint16_t alarm = 0;
-    Throw(WaitMoveDoneCode(timeout, &alarm), "WaitMoveDone", alarm);
+    const int32_t code = WaitMoveDoneCode(timeout, &alarm);
+    Throw(code, "WaitMoveDone", alarm);
   }
   /** WaitMoveDone() reporting through `ec` instead of throwing. */
   void WaitMoveDone(std::chrono::milliseconds timeout, std::error_code& ec) noexcept {
@@ -457,7 +463,8 @@ class Drive {
    */
   void Home(int8_t method, const HomingProfile& profile, std::chrono::milliseconds timeout) {
     uint16_t alarm = 0;
-    Throw(HomeCode(method, profile, timeout, &alarm), "Home", alarm);
+    const int32_t code = HomeCode(method, profile, timeout, &alarm);
+    Throw(code, "Home", alarm);
   }
   /** Home() reporting through `ec` instead of throwing. */
   void Home(int8_t method, const HomingProfile& profile, std::chrono::milliseconds timeout,
