@@ -186,19 +186,20 @@ TEST_F(CppDrive, WaitsAreBoundedAndSayWhatRanOut) {
   model.SetWord(0x2121, 0, 0x0001);  // servo on, never in position, never homed, never reporting servo on
   auto start = Clock::now();
   Failure(ZARN_E_MOVE_TIMEOUT, [&] { drive.WaitMoveDone(100ms); });
+  // Bounded: the time-out, one more poll, and the requests before the wait (loose for loaded machines).
   long ms = MsSince(start);
   EXPECT_GE(ms, 100);
-  EXPECT_LT(ms, 600);
+  EXPECT_LT(ms, 2000);
   std::error_code ec;
   drive.WaitMoveDone(0ms, ec);  // polls once
   EXPECT_EQ(make_error_code(ZARN_E_MOVE_TIMEOUT), ec);
   start = Clock::now();
   Failure(ZARN_E_HOMING_TIMEOUT, [&] { drive.Home(1, HomingProfile{1000, 100, 10000, 0}, 100ms); });
-  EXPECT_LT(MsSince(start), 600);
+  EXPECT_LT(MsSince(start), 2000);
   model.SetWord(0x2121, 0, 0x0000);
   start = Clock::now();
   Failure(ZARN_E_SERVO_ON_TIMEOUT, [&] { drive.Enable(100ms); });
-  EXPECT_LT(MsSince(start), 600);
+  EXPECT_LT(MsSince(start), 2000);
   // A failed request ends the call with its code.
   model.Refuse(0x2121, 0, 6);
   drive.Home(1, HomingProfile{}, 1s, ec);
