@@ -241,8 +241,8 @@ class SerialLine {
 class Drive {
  public:
   /** Opens (or joins) the serial line for drive id `id`.
-   *  @throws Error ZARN_E_SERIAL_OPEN when the port does not open, the id is open already, or the line is
-   *          open on another port or at another speed; ZARN_E_ID_RANGE. */
+   *  @throws Error ZARN_E_SERIAL_OPEN when the port does not open, the id is connected already, or the line
+   *          is open on another port or at another speed. */
   static Drive OpenSerial(uint8_t id, const std::string& port, uint32_t baud) {
     const char* why = "";
     const int32_t code = detail::SerialLine::Instance().Join(id, port.c_str(), baud, &why);
@@ -317,7 +317,8 @@ class Drive {
    *          (both without a request). */
   void WriteText(uint16_t index, uint8_t sub, std::string_view text) {
     if (text.size() > 32) throw Error(ZARN_E_STRING_TOO_LONG, Context("WriteText"));
-    if (text.find('\0') != std::string_view::npos) throw Error(ZARN_E_INVALID_PARAM, Context("WriteText, NUL"));
+    if (text.find('\0') != std::string_view::npos)
+      throw Error(ZARN_E_INVALID_PARAM, Context("WriteText") + ", a NUL in the text");
     char buffer[33] = {};
     std::memcpy(buffer, text.data(), text.size());
     Call("WriteText", [&] { return ZARN_WriteString(id_, index, sub, buffer); });
@@ -407,8 +408,9 @@ class Drive {
    * Starts an absolute move to `target` with `profile`. Refused, with no
    * motion request, while an alarm is active, the emergency stop is latched or
    * the servo is off. A stop bit left set by Stop() is cleared first.
-   * Requests: the status (3 or 4), the position and the position window, at
-   * most one write of 0x211F, then the 8 requests of ZARN_MoveAbsolute.
+   * Requests: the status (3 or 4), a read and a write of 0x211F when the stop
+   * bit is set, the position, the position window, then the 8 requests of
+   * ZARN_MoveAbsolute.
    * @throws Error ZARN_E_ALARM_ACTIVE, ZARN_E_EMERGENCY_STOP, ZARN_E_SERVO_OFF, or a request's code.
    */
   void MoveAbsolute(int32_t target, const Profile& profile) {
