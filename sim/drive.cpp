@@ -117,6 +117,7 @@ Drive::Drive(const DriveConfig& config) : config_(config), random_(config.faults
   ResetToDefaults();
   Load();
   target_ = position_;
+  lastTick_ = std::chrono::steady_clock::now();
   ticker_ = std::thread([this] { Run(); });
 }
 
@@ -258,6 +259,7 @@ Answer Drive::Handle(const uint8_t* body, size_t n) {
   const uint16_t index = uint16_t(body[5] << 8 | body[6]);
   const uint8_t sub = body[7];
   std::lock_guard<std::mutex> lock(mutex_);
+  Advance();  // a request meets the drive as it is now, not as at the last tick (a move starts from now)
   if (config_.faults.refuse && index == config_.faults.refuseIndex && sub == config_.faults.refuseSubIndex) {
     a.exception = true;
     a.code = config_.faults.refuseCode;
@@ -495,21 +497,23 @@ void Drive::UpdateStatus(double dt) {
 }
 
 void Drive::Run() {
-  auto last = std::chrono::steady_clock::now();
   while (running_) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    auto now = std::chrono::steady_clock::now();
-    double dt = std::chrono::duration<double>(now - last).count();
-    last = now;
-    if (dt <= 0) continue;
     std::lock_guard<std::mutex> lock(mutex_);
-    // Long pauses (a stopped process) are replayed in 1 ms steps, at most a second.
-    dt = std::min(dt, 1.0);
-    while (dt > 0) {
-      const double step = std::min(dt, 0.001);
-      Tick(step);
-      dt -= step;
-    }
+    Advance();
+  }
+}
+
+// With the lock held: brings the model up to now. Long pauses (a stopped process) are replayed in
+// 1 ms steps, at most a second.
+void Drive::Advance() {
+  const auto now = std::chrono::steady_clock::now();
+  double dt = std::min(std::chrono::duration<double>(now - lastTick_).count(), 1.0);
+  lastTick_ = now;
+  while (dt > 0) {
+    const double step = std::min(dt, 0.001);
+    Tick(step);
+    dt -= step;
   }
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -110,6 +111,7 @@ class Drive {
   void ApplyHomeOffset();
   void StartMove(double target, const ProfileLimits& limits);
   void Stop(double deceleration);
+  void Advance();
   void Tick(double dt);
   void UpdateStatus(double dt);
   void Run();
@@ -132,6 +134,7 @@ class Drive {
   double staleInPositionLeftMs_ = 0;
   bool homeSensorWas_ = false;
   uint32_t requestedOutputs_ = 0;
+  std::chrono::steady_clock::time_point lastTick_;
   std::atomic<bool> running_{true};
   std::thread ticker_;
 };
