@@ -39,6 +39,7 @@ if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDE
   set(ZARN_PC_INCLUDEDIR ${CMAKE_INSTALL_FULL_INCLUDEDIR})
 else()
   file(RELATIVE_PATH _up /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+  string(REGEX REPLACE "/$" "" _up "${_up}")
   set(ZARN_PC_PREFIX "\${pcfiledir}/${_up}")
   set(ZARN_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
   set(ZARN_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
