@@ -92,7 +92,7 @@ TEST_F(EthernetLine, EchoMismatchKeepsTheData) {
   EXPECT_EQ(0xEF, buffer[1]);
 }
 
-TEST_F(EthernetLine, SilentDriveEndsWith32AfterOneToTwoSeconds) {
+TEST_F(EthernetLine, SilentDriveEndsWithRxPacketMissingAfterOneToTwoSeconds) {
   peer.SetResponder(nullptr);
   uint16_t value = 0;
   auto start = Clock::now();
@@ -183,56 +183,75 @@ TEST_F(EthernetLine, CloseIsPrompt) {
   EXPECT_EQ(ZARN_E_NO_CONNECTION, ZARN_ReadWord(1, 0x2100, 0, &value));
 }
 
-TEST(EthernetOpen, ArgumentsSlotsAndSettings) {
+// A drive to open, answering the identification read of 0x2003:00.
+class EthernetOpens : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    model.SetWord(0x2003, 0, 7);
+    peer.SetResponder(model.Ethernet());
+  }
+  void TearDown() override {
+    for (int id = 0; id < 32; ++id) ZARN_DriveClose(id);
+  }
+  DriveModel model;  // outlives the peer thread that calls it
   UdpPeer peer;
-  DriveModel model;
-  model.SetWord(0x2003, 0, 7);
-  peer.SetResponder(model.Ethernet());
+};
+
+TEST_F(EthernetOpens, IdsWithoutASlotAndNullAddressesAreRefused) {
   EXPECT_EQ(ZARN_E_NO_EMPTY_CONNECTION, ZARN_EDRVOpen(32, "127.0.0.1", peer.Port()));
   EXPECT_EQ(ZARN_E_ID_RANGE, ZARN_EDRVOpen(256, "127.0.0.1", peer.Port()));
   EXPECT_EQ(ZARN_E_ID_RANGE, ZARN_EDRVOpen(-3, "127.0.0.1", peer.Port()));
   EXPECT_EQ(ZARN_E_INVALID_PARAM, ZARN_EDRVOpen(5, nullptr, peer.Port()));
-  ASSERT_EQ(0, ZARN_SetTimeout(70000, 1));
+  EXPECT_TRUE(peer.Requests().empty());
+}
+
+TEST_F(EthernetOpens, DriveNTakesSlotNAndIsReadOnceAtOpen) {
   ASSERT_EQ(0, ZARN_EDRVOpen(5, "127.0.0.1", peer.Port()));
   EXPECT_EQ(kConnectionEthernet, ConnectionOf(5));
   EXPECT_EQ(kConnectionEthernet, State().lastConnectionKind.load());
   EXPECT_EQ(5, State().ethernetSlots[5].DriveId());
+  ASSERT_TRUE(peer.WaitForRequests(1, 2000));
+  EXPECT_EQ("2B 0D 00 00 00 20 03 00", Hex(peer.Requests()[0]));
+  EXPECT_EQ(ZARN_E_ETH_OPEN, ZARN_EDRVOpen(5, "127.0.0.1", peer.Port()));  // already connected
+  EXPECT_EQ(1u, peer.Requests().size());
+}
+
+TEST_F(EthernetOpens, SocketTimeoutsTakeTheLow16BitsOfTheSetting) {
+  ASSERT_EQ(0, ZARN_SetTimeout(70000, 1));
+  ASSERT_EQ(0, ZARN_EDRVOpen(5, "127.0.0.1", peer.Port()));
   uint32_t receiveMs = 0, sendMs = 0;
   ASSERT_TRUE(State().ethernetSlots[5].SocketTimeouts(&receiveMs, &sendMs));
   EXPECT_EQ(4464u, receiveMs);  // 70000 modulo 65536
   EXPECT_EQ(4464u, sendMs);
-  ASSERT_TRUE(peer.WaitForRequests(1, 2000));
-  EXPECT_EQ("2B 0D 00 00 00 20 03 00", Hex(peer.Requests()[0]));  // read once at open
-  EXPECT_EQ(ZARN_E_ETH_OPEN, ZARN_EDRVOpen(5, "127.0.0.1", peer.Port()));
-  EXPECT_EQ(0, ZARN_DriveClose(5));
   // The default time-out of 3 ms reaches the socket as 3 ms.
   ASSERT_EQ(0, ZARN_SetTimeout(3, 1));
   ASSERT_EQ(0, ZARN_EDRVOpen(6, "127.0.0.1", peer.Port()));
   ASSERT_TRUE(State().ethernetSlots[6].SocketTimeouts(&receiveMs, &sendMs));
   EXPECT_GE(receiveMs, 3u);  // the kernel rounds up to its clock tick
   EXPECT_LE(receiveMs, 10u);
-  // The open succeeds even when the drive refuses the read of 0x2003:00.
-  DriveModel refusing;
-  refusing.Refuse(0x2003, 0, 2);
-  UdpPeer other;
-  other.SetResponder(refusing.Ethernet());
-  ASSERT_EQ(0, ZARN_EDRVOpen(7, "127.0.0.1", other.Port()));
+}
+
+TEST_F(EthernetOpens, ARefusedIdentificationReadStillOpens) {
+  model.Refuse(0x2003, 0, 2);
+  ASSERT_EQ(0, ZARN_EDRVOpen(7, "127.0.0.1", peer.Port()));
   EXPECT_EQ(0, ZARN_GetErrorCode(nullptr));
-  EXPECT_EQ(1u, refusing.Log().size());
-  EXPECT_EQ(0, ZARN_DriveClose(7));
-  // A serial connection blocks the id for Ethernet.
+  EXPECT_EQ(1u, model.Log().size());
+}
+
+TEST_F(EthernetOpens, ASerialConnectionKeepsTheIdFromEthernet) {
   SetConnection(9, kConnectionSerial);
   EXPECT_EQ(ZARN_E_ETH_OPEN, ZARN_EDRVOpen(9, "127.0.0.1", peer.Port()));
   SetConnection(9, kConnectionNone);
-  // Drive id 0 opens in slot 0 and can be closed again.
+  EXPECT_FALSE(State().ethernetSlots[9].IsOpen());
+}
+
+TEST_F(EthernetOpens, DriveZeroOpensInSlotZeroAndClosesAgain) {
   ASSERT_EQ(0, ZARN_EDRVOpen(0, "127.0.0.1", peer.Port()));
   EXPECT_TRUE(State().ethernetSlots[0].IsOpen());
   EXPECT_EQ(0, ZARN_DriveClose(0));
   EXPECT_FALSE(State().ethernetSlots[0].IsOpen());
   EXPECT_EQ(0, ConnectionOf(0));
   ASSERT_EQ(0, ZARN_EDRVOpen(0, "127.0.0.1", peer.Port()));
-  EXPECT_EQ(0, ZARN_DriveClose(0));
-  EXPECT_EQ(0, ZARN_DriveClose(6));
 }
 
 TEST(EthernetOpen, TextThatIsNoDottedIPv4AddressIsRefused) {
@@ -249,7 +268,7 @@ TEST(EthernetOpen, TextThatIsNoDottedIPv4AddressIsRefused) {
   EXPECT_EQ(0, ZARN_DriveClose(5));
 }
 
-TEST(EthernetOpen, PacketsOfUnknownDrivesAndSetupFile) {
+TEST(EthernetPackets, OfUnknownDrivesAndDrivesWithoutASlotAreRefused) {
   uint8_t buffer[67];
   uint16_t length = 0;
   EXPECT_EQ(ZARN_E_INVALID_PARAM, ZARN_GetTxPackets(0, buffer, &length));
@@ -258,7 +277,9 @@ TEST(EthernetOpen, PacketsOfUnknownDrivesAndSetupFile) {
   SetConnection(3, kConnectionEthernet);
   EXPECT_EQ(ZARN_E_NO_EMPTY_CONNECTION, ZARN_GetRxPackets(3, buffer, &length));
   SetConnection(3, kConnectionNone);
+}
 
+TEST(EthernetSetupFile, IsKeptWhileItFitsAndTheMasterIsOnline) {
   char path[256] = "x";
   EXPECT_EQ(0, ZARN_GetEoESetupFile(path));
   EXPECT_STREQ("", path);

@@ -193,13 +193,20 @@ const Fault kFaults[] = {
     Row("UdpException", false, ZARN_E_REPLY_BUSY, 0, 500, DriveFault(&Refuse)),
     // A zarn-sim process killed halfway through its reply: the line hangs up,
     // or nothing more comes over UDP; another process takes its place.
-    Row("SerialPeerVanishesMidReply", true, ZARN_E_SERIAL_NO_REPLY, 0, kMissingMax,
-        [](Campaign& c) { c.UseSimProcess({"--chunks", "8:300"}); }, [](Campaign& c) { c.process->Kill(); },
-        [](Campaign& c) { c.UseSimProcess({}); }),
-    Row("UdpPeerVanishesMidReply", false, ZARN_E_ETH_NO_REPLY, kMissingMin, kMissingMax,
-        [](Campaign& c) { c.UseSimProcess({"--delay", "300"}); }, [](Campaign& c) { c.process->Kill(); },
-        [](Campaign& c) { c.UseSimProcess({}); }),
-    Row("SerialLineClosed", true, ZARN_E_SERIAL_WRITE, 0, 500,
+    Row(
+        "SerialPeerVanishesMidReply", true, ZARN_E_SERIAL_NO_REPLY, 0, kMissingMax,
+        [](Campaign& c) {
+          c.UseSimProcess({"--chunks", "8:300"});
+        },
+        [](Campaign& c) { c.process->Kill(); }, [](Campaign& c) { c.UseSimProcess({}); }),
+    Row(
+        "UdpPeerVanishesMidReply", false, ZARN_E_ETH_NO_REPLY, kMissingMin, kMissingMax,
+        [](Campaign& c) {
+          c.UseSimProcess({"--delay", "300"});
+        },
+        [](Campaign& c) { c.process->Kill(); }, [](Campaign& c) { c.UseSimProcess({}); }),
+    Row(
+        "SerialLineClosed", true, ZARN_E_SERIAL_WRITE, 0, 500,
         [](Campaign& c) {
           c.line.reset();
           Wait(100);  // the reader has seen the hang-up

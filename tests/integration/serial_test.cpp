@@ -111,7 +111,7 @@ TEST_F(SerialLine, EchoMismatchAndBadCrcKeepTheReadData) {
   EXPECT_EQ(7, value);
 }
 
-TEST_F(SerialLine, SilentDriveEndsWith21AfterOneToTwoSeconds) {
+TEST_F(SerialLine, SilentDriveEndsWithRxPacketMissingAfterOneToTwoSeconds) {
   peer.SetResponder(nullptr);
   uint16_t value = 9;
   auto start = Clock::now();
@@ -293,31 +293,72 @@ TEST_F(SerialLine, NullOutputsAreRefusedWithoutARequest) {
   EXPECT_TRUE(peer.Requests().empty());
 }
 
-TEST(SerialOpen, ArgumentsAndSharedLine) {
+struct TwoDrives {
   DriveModel one, two;
-  one.SetWord(0x2100, 0, 111);
-  two.SetWord(0x2100, 0, 222);
   Responder r1 = one.Serial(1), r2 = two.Serial(2);
+  Responder Both() {
+    return [this](const Bytes& req) {
+      Reply a = r1(req);
+      return a.empty() ? r2(req) : a;
+    };
+  }
+};
+
+// Two drives on one line, answering at their own addresses.
+class SharedLine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    drives.one.SetWord(0x2100, 0, 111);
+    drives.two.SetWord(0x2100, 0, 222);
+    peer.SetResponder(drives.Both());
+    path = peer.SlavePath().c_str();
+  }
+  void TearDown() override {
+    for (int id : {0, 1, 2}) ZARN_DriveClose(id);
+  }
+  TwoDrives drives;  // outlives the peer thread that calls it
   SerialPeer peer;
-  peer.SetResponder([&](const Bytes& req) {
-    Reply a = r1(req);
-    return a.empty() ? r2(req) : a;
-  });
-  const char* path = peer.SlavePath().c_str();
-  EXPECT_EQ(4.0, State().serialClient.InterFrameDelay());
-  EXPECT_EQ(ZARN_E_ID_RANGE, ZARN_SDRVOpen(256, path, 9600));
-  EXPECT_EQ(ZARN_E_ID_RANGE, ZARN_SDRVOpen(-1, path, 9600));
-  EXPECT_EQ(ZARN_E_SERIAL_OPEN, ZARN_SDRVOpen(1, path, 0));
-  EXPECT_EQ(ZARN_E_SERIAL_OPEN, ZARN_SDRVOpen(1, "/dev/does-not-exist", 9600));
-  EXPECT_EQ(ZARN_E_SERIAL_OPEN, ZARN_SDRVOpen(1, "nothing", 9600));
+  const char* path = nullptr;
+};
+
+TEST_F(SharedLine, RefusedOpensRecordTheirCodeAndConnectNothing) {
+  const struct {
+    int32_t id;
+    const char* port;
+    uint32_t baud;
+    int32_t code;
+  } refused[] = {{256, path, 9600, ZARN_E_ID_RANGE},
+                 {-1, path, 9600, ZARN_E_ID_RANGE},
+                 {1, path, 0, ZARN_E_SERIAL_OPEN},
+                 {1, nullptr, 9600, ZARN_E_SERIAL_OPEN},
+                 {1, "/dev/does-not-exist", 9600, ZARN_E_SERIAL_OPEN},
+                 {1, "nothing", 9600, ZARN_E_SERIAL_OPEN}};
+  for (const auto& r : refused) {
+    zarn::SetLastError(ZARN_OK);
+    EXPECT_EQ(r.code, ZARN_SDRVOpen(r.id, r.port, r.baud)) << r.id << " " << (r.port ? r.port : "null");
+    EXPECT_EQ(r.code, ZARN_GetErrorCode(nullptr)) << "not recorded";
+  }
   EXPECT_EQ(0, ConnectionOf(1));
   ASSERT_EQ(0, ZARN_SDRVOpen(1, path, 9600));
+  zarn::SetLastError(ZARN_OK);
+  EXPECT_EQ(ZARN_E_SERIAL_OPEN, ZARN_SDRVOpen(1, path, 19200));  // already connected
+  EXPECT_EQ(ZARN_E_SERIAL_OPEN, ZARN_GetErrorCode(nullptr));
+}
+
+TEST_F(SharedLine, EachOpenSetsTheInterFrameDelayTheLineKeepsItsSpeed) {
+  EXPECT_EQ(4.0, State().serialClient.InterFrameDelay());
+  ASSERT_EQ(0, ZARN_SDRVOpen(1, path, 9600));
   EXPECT_NEAR(4.6458, State().serialClient.InterFrameDelay(), 1e-4);
-  EXPECT_EQ(ZARN_E_SERIAL_OPEN, ZARN_SDRVOpen(1, path, 19200));  // already connected: nothing changes
+  EXPECT_EQ(ZARN_E_SERIAL_OPEN, ZARN_SDRVOpen(1, path, 19200));  // refused: nothing changes
   EXPECT_NEAR(4.6458, State().serialClient.InterFrameDelay(), 1e-4);
   ASSERT_EQ(0, ZARN_SDRVOpen(2, "ignored once the line is open", 115200));
   EXPECT_NEAR(35000.0 / 115200 + 1, State().serialClient.InterFrameDelay(), 1e-9);
   EXPECT_EQ(9600u, State().serialClient.BaudRate());  // joined at the line's own speed
+}
+
+TEST_F(SharedLine, EachRequestCarriesItsDrivesAddressAndGetsItsReply) {
+  ASSERT_EQ(0, ZARN_SDRVOpen(1, path, 9600));
+  ASSERT_EQ(0, ZARN_SDRVOpen(2, path, 9600));
   uint16_t a = 0, b = 0;
   EXPECT_EQ(0, ZARN_ReadWord(1, 0x2100, 0, &a));
   EXPECT_EQ(0, ZARN_ReadWord(2, 0x2100, 0, &b));
@@ -327,10 +368,19 @@ TEST(SerialOpen, ArgumentsAndSharedLine) {
   ASSERT_EQ(2u, requests.size());
   EXPECT_EQ(1, requests[0][0]);
   EXPECT_EQ(2, requests[1][0]);
-  // Drive id 0 opens but can never be addressed (0 is the broadcast address).
-  ASSERT_EQ(0, ZARN_SDRVOpen(0, path, 9600));
+}
+
+TEST_F(SharedLine, DriveIdZeroOpensButIsNeverAddressed) {
+  ASSERT_EQ(0, ZARN_SDRVOpen(0, path, 9600));  // 0 is the broadcast address
+  uint16_t a = 0;
   EXPECT_EQ(ZARN_E_INVALID_PARAM, ZARN_ReadWord(0, 0x2100, 0, &a));
-  // Closing one serial drive closes the line for all of them.
+  EXPECT_TRUE(peer.Requests().empty());
+}
+
+TEST_F(SharedLine, ClosingOneDriveClosesTheLineForAllUntilItIsOpenedAgain) {
+  ASSERT_EQ(0, ZARN_SDRVOpen(1, path, 115200));
+  ASSERT_EQ(0, ZARN_SDRVOpen(2, path, 115200));
+  uint16_t b = 0;
   EXPECT_EQ(0, ZARN_DriveClose(1));
   EXPECT_EQ(0, ConnectionOf(1));
   EXPECT_EQ(1, ConnectionOf(2));
@@ -340,7 +390,7 @@ TEST(SerialOpen, ArgumentsAndSharedLine) {
   // Reopened through the closed id, the others work again.
   ASSERT_EQ(0, ZARN_SDRVOpen(1, path, 115200));
   EXPECT_EQ(0, ZARN_ReadWord(2, 0x2100, 0, &b));
-  ZARN_DriveClose(1);
+  EXPECT_EQ(222, b);
 }
 
 TEST(SerialThreads, ConcurrentReadersOfDifferentDrivesGetTheirOwnReplies) {
@@ -376,17 +426,6 @@ TEST(SerialThreads, ConcurrentReadersOfDifferentDrivesGetTheirOwnReplies) {
 }
 
 // Answers for drive ids 1 and 2 of one line.
-struct TwoDrives {
-  DriveModel one, two;
-  Responder r1 = one.Serial(1), r2 = two.Serial(2);
-  Responder Both() {
-    return [this](const Bytes& req) {
-      Reply a = r1(req);
-      return a.empty() ? r2(req) : a;
-    };
-  }
-};
-
 TEST(SerialHangUp, RequestsFailAtOnceTheReaderSleepsAndReopenWorks) {
   ZARN_SKIP_UNDER_WINE(
       "a hung-up COM port under Wine looks healthy (writes and ClearCommError succeed) while Wine "

@@ -9,13 +9,26 @@
 
 namespace {
 FakeEtherCatState g_state;
-}
+
+// The library may call in from several threads at once (opens and closes
+// racing): each entry point runs alone. A spin lock, as std::mutex is not in
+// every Windows toolchain.
+std::atomic_flag g_busy = ATOMIC_FLAG_INIT;
+struct Alone {
+  Alone() {
+    while (g_busy.test_and_set(std::memory_order_acquire)) {
+    }
+  }
+  ~Alone() { g_busy.clear(std::memory_order_release); }
+};
+}  // namespace
 
 extern "C" {
 
 FakeEtherCatState* FakeEtherCat() { return &g_state; }
 
 int32_t RMC_InitKernel(const uint16_t* const* path, int32_t* slaveCount) {
+  Alone alone;
   g_state.initCalls++;
   memset(g_state.initPath, 0, sizeof g_state.initPath);
   if (path && *path) {
@@ -27,11 +40,13 @@ int32_t RMC_InitKernel(const uint16_t* const* path, int32_t* slaveCount) {
 }
 
 int32_t RMC_GetOnlineMode() {
+  Alone alone;
   g_state.getModeCalls++;
   return g_state.mode;
 }
 
 int32_t RMC_SetOnlineMode(int32_t mode) {
+  Alone alone;
   g_state.setModeCalls++;
   g_state.requestedMode = mode;
   if (g_state.setModeResult == 0 || g_state.setModeResult == 1) g_state.mode = g_state.modeAfterSet;
@@ -40,6 +55,7 @@ int32_t RMC_SetOnlineMode(int32_t mode) {
 
 #ifndef ZARN_FAKE_WITHOUT_STOP  // a broken variant of the master lacks this entry point
 int32_t RMC_Stop() {
+  Alone alone;
   g_state.stopCalls++;
   g_state.mode = 0;
   return 0;
