@@ -4,7 +4,7 @@
 // memory, descriptors and threads before, during and after. Not part of the
 // test run: it takes minutes.
 //
-//   zarn_soak [--udp N] [--serial N] [--reconnect-udp N] [--reconnect-serial N]
+//   zarn_soak [--udp N] [--serial N] [--reconnect-udp N] [--reconnect-serial N] [--sim PROGRAM]
 #include <dirent.h>
 
 #include <algorithm>
@@ -107,10 +107,15 @@ uint32_t Percentile(std::vector<uint32_t> v, double p) {
   return v[k];
 }
 
-long Option(int argc, char** argv, const char* name, long fallback) {
+const char* TextOption(int argc, char** argv, const char* name, const char* fallback) {
   for (int i = 1; i + 1 < argc; ++i)
-    if (strcmp(argv[i], name) == 0) return atol(argv[i + 1]);
+    if (strcmp(argv[i], name) == 0) return argv[i + 1];
   return fallback;
+}
+
+long Option(int argc, char** argv, const char* name, long fallback) {
+  const char* text = TextOption(argc, argv, name, nullptr);
+  return text ? atol(text) : fallback;
 }
 
 }  // namespace
@@ -121,9 +126,10 @@ int main(int argc, char** argv) {
   const long udpReconnect = Option(argc, argv, "--reconnect-udp", 10000);
   const long serialReconnect = Option(argc, argv, "--reconnect-serial", 1000);
 
-  zarn::test::SimProcess sim(ZARN_SIM_PROGRAM, {"--udp", "127.0.0.1:0", "--serial-pty", "--drives", "1,2"});
+  const char* program = TextOption(argc, argv, "--sim", ZARN_SIM_PROGRAM);
+  zarn::test::SimProcess sim(program, {"--udp", "127.0.0.1:0", "--serial-pty", "--drives", "1,2"});
   if (!sim.Ok()) {
-    fprintf(stderr, "zarn_soak: zarn-sim did not start (%s)\n", ZARN_SIM_PROGRAM);
+    fprintf(stderr, "zarn_soak: zarn-sim did not start (%s)\n", program);
     return 2;
   }
   const std::string line = sim.SerialPath();
