@@ -25,8 +25,8 @@ TEST(BrokenMaster, TheOpenIsRefusedWithTheReason) {
   ASSERT_NE(nullptr, reason);
   platform::SetMessageSink(Show);
   platform::SetTraceSink(Trace);
+  DriveModel model;  // outlives the peer thread that calls it
   UdpPeer peer;
-  DriveModel model;
   peer.SetResponder(model.Ethernet());
   EXPECT_EQ(ZARN_E_ETH_OPEN, ZARN_EDRVOpen(4, "127.0.0.1", peer.Port()));
   EXPECT_EQ(ZARN_E_ETH_OPEN, ZARN_GetErrorCode(nullptr));

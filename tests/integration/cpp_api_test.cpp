@@ -95,8 +95,8 @@ class CppDrive : public ::testing::Test {
     ADD_FAILURE() << "no error, expected " << code;
     return {};
   }
+  DriveModel model;  // outlives the peer thread that calls it
   SerialPeer peer;
-  DriveModel model;
   Drive drive = Drive();  // opened in SetUp
   const Lines kStatus{"R 2121:00", "R 2122:00", "R 211F:00"};
   static constexpr Profile kProfile{100, 200, 300};

@@ -42,8 +42,8 @@ TEST(Dll, LoadsAnswersAndUnloads) {
   EXPECT_EQ(3, socketTimeout);
   EXPECT_EQ(1, connectTimeout);
 
+  DriveModel model;  // outlives the peer thread that calls it
   UdpPeer peer;
-  DriveModel model;
   model.SetWord(0x2003, 0, 1);
   model.SetDWord(0x6064, 0, static_cast<uint32_t>(-4242));
   peer.SetResponder(model.Ethernet());

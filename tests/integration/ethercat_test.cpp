@@ -36,8 +36,8 @@ class Master : public ::testing::Test {
     ASSERT_FALSE(EtherCatMaster::Instance().IsDirectIp()) << "the test double was not found";
   }
   void TearDown() override { platform::SetMessageSink(nullptr); }
+  DriveModel model;  // outlives the peer thread that calls it
   UdpPeer peer;
-  DriveModel model;
 };
 
 TEST_F(Master, BringUpWithTheSetupFile) {

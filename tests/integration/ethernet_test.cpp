@@ -255,8 +255,8 @@ TEST_F(EthernetOpens, DriveZeroOpensInSlotZeroAndClosesAgain) {
 }
 
 TEST(EthernetOpen, TextThatIsNoDottedIPv4AddressIsRefused) {
+  DriveModel model;  // outlives the peer thread that calls it
   UdpPeer peer;
-  DriveModel model;
   peer.SetResponder(model.Ethernet());
   for (const char* text : {"abc", "", "999.1.1.1", "256.0.0.1", "1.2.3", "127.0.0.01", "127.0.0.1 ", "localhost"}) {
     EXPECT_EQ(ZARN_E_INVALID_PARAM, ZARN_EDRVOpen(5, text, peer.Port())) << text;
@@ -302,8 +302,8 @@ TEST(EthernetOpen, SlaveCountAndOnlineProbe) {
   int32_t online = 5;
   EXPECT_EQ(ZARN_E_SLAVE_OFFLINE, ZARN_IsSlaveOnline(4, &online));
   EXPECT_EQ(0, online);
+  DriveModel ma, mb;  // outlive the peer threads that call them
   UdpPeer a, b;
-  DriveModel ma, mb;
   ma.SetWord(0x2514, 0, 100);
   a.SetResponder(ma.Ethernet());
   mb.Refuse(0x2514, 0, 2);  // answers, but not for the current gain
