@@ -1,5 +1,7 @@
 #include "ethernet/ethercat.h"
 
+#include <new>
+
 #include "platform/platform.h"
 #include "zarn/zarn.h"
 
@@ -24,9 +26,13 @@ struct Binding {
   StopFn stop = nullptr;
 };
 
+// Never destroyed: once loaded, the master library stays loaded until the
+// process ends. Unloading it with ours would run its own unload under the
+// system's loader lock, where a master that waits for its threads hangs.
 Binding& TheBinding() {
-  static Binding binding;
-  return binding;
+  alignas(Binding) static unsigned char storage[sizeof(Binding)];
+  static Binding* binding = new (storage) Binding;
+  return *binding;
 }
 
 }  // namespace

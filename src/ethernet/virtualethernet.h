@@ -23,6 +23,8 @@ class CVirtualEthernet : public ITransport {
   void Close();
   bool Send();
   bool IsOpen() const { return openFlag_.load(); }
+  // True when Close could not end the event thread (it keeps its socket).
+  bool HasThread() const { return thread_.IsStarted(); }
   void SetResponseEvent(platform::Event* event) { responseEvent_ = event; }
   bool HasSocket();
 
@@ -65,7 +67,6 @@ class CVirtualEthernet : public ITransport {
   platform::Event stopEvent_;  // interrupts the event thread's pauses
   platform::Mutex socketLock_;
   platform::Mutex rxLock_;
-  bool socketLibrary_;
 };
 
 }  // namespace zarn

@@ -25,6 +25,8 @@ class CVirtualSerial : public ITransport {
   bool Write();
   bool IsOpen() const { return openFlag_.load(); }
   bool HasPort() const { return device_.IsOpen(); }
+  // True when Close could not end the reader (it keeps the port).
+  bool HasThread() const { return reader_.IsStarted(); }
   uint16_t PortNumber() const { return portNumber_; }
   uint32_t BaudRate() const { return baudRate_; }
 
