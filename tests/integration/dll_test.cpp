@@ -171,6 +171,29 @@ TEST(Dll, LoadsAfreshAfterAnUnloadWithConnectionsOpen) {
   EXPECT_TRUE(FreeLibrary(dll));
 }
 
+// The EtherCAT master library is not unloaded with ours: its own unload would
+// run under the loader lock held for ours, where a master that waits for its
+// threads hangs.
+TEST(Dll, TheMasterLibraryOutlivesAnUnload) {
+  char path[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  ASSERT_GT(n, 0u);
+  std::string master(path, n);
+  master = master.substr(0, master.find_last_of('\\') + 1) + "tests\\ethercat\\API_EtherCAT.dll";
+  HMODULE fake = LoadLibraryA(master.c_str());  // the library finds it loaded by its name
+  ASSERT_NE(nullptr, fake) << master;
+  HMODULE dll = LoadLibraryA("zarn.dll");
+  ASSERT_NE(nullptr, dll);
+  auto onlineMode = Export<int32_t(ZARN_CALL*)(int32_t*)>(dll, "ZARN_GetOnlineMode");
+  ASSERT_NE(nullptr, onlineMode);
+  int32_t mode = -1;
+  EXPECT_EQ(0, onlineMode(&mode));  // binds the master
+  EXPECT_TRUE(FreeLibrary(fake));
+  ASSERT_EQ(fake, GetModuleHandleA("API_EtherCAT.dll")) << "the library holds the master";
+  EXPECT_TRUE(FreeLibrary(dll));
+  EXPECT_EQ(fake, GetModuleHandleA("API_EtherCAT.dll"));
+}
+
 // Run as a child process by ProcessExitWithConnectionsOpenIsClean.
 TEST(Dll, DISABLED_ExitWithConnectionsOpen) {
   static Drives drives;  // left to the process exit, like everything else here
