@@ -1,7 +1,5 @@
 #include "ethernet/ethercat.h"
 
-#include <new>
-
 #include "platform/platform.h"
 #include "zarn/zarn.h"
 
@@ -24,15 +22,15 @@ struct Binding {
   GetOnlineModeFn getOnlineMode = nullptr;
   SetOnlineModeFn setOnlineMode = nullptr;
   StopFn stop = nullptr;
+  // Once loaded, the master library stays loaded until the process ends.
+  // Unloading it with ours would run its own unload under the system's
+  // loader lock, where a master that waits for its threads hangs.
+  ~Binding() { library.KeepLoaded(); }
 };
 
-// Never destroyed: once loaded, the master library stays loaded until the
-// process ends. Unloading it with ours would run its own unload under the
-// system's loader lock, where a master that waits for its threads hangs.
 Binding& TheBinding() {
-  alignas(Binding) static unsigned char storage[sizeof(Binding)];
-  static Binding* binding = new (storage) Binding;
-  return *binding;
+  static Binding binding;
+  return binding;
 }
 
 }  // namespace

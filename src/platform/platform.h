@@ -120,6 +120,9 @@ class DynamicLibrary {
   void* Resolve(const char* symbol) const;
   void Close();
   bool IsOpen() const { return handle_ != nullptr; }
+  // Lets go of the library without unloading it: it stays loaded until the
+  // process ends.
+  void KeepLoaded() { handle_ = nullptr; }
 
  private:
   void* handle_;
