@@ -75,7 +75,9 @@ add_custom_command(TARGET zarn POST_BUILD
   COMMAND ${CMAKE_OBJCOPY} --strip-debug --add-gnu-debuglink=zarn.dll.debug zarn.dll
   WORKING_DIRECTORY $<TARGET_FILE_DIR:zarn>
   VERBATIM)
-install(FILES $<TARGET_FILE_DIR:zarn>/zarn.dll.debug DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Shipped apart: installed only on request (cmake --install <build> --component debug).
+install(FILES $<TARGET_FILE_DIR:zarn>/zarn.dll.debug DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT debug
+        EXCLUDE_FROM_ALL)
 
 if(_x86)
   # The linker's own import library offers the exported names only; this one
@@ -109,7 +111,7 @@ if(ZARN_CLANG AND ZARN_LLD_LINK)
     DEPENDS ${ZARN_EXPORTS_LIST}
     VERBATIM)
   add_custom_target(zarn_msvc_import_library ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/zarn.lib)
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zarn.lib DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zarn.lib DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 else()
   message(STATUS "clang or lld-link not found: no MSVC import library (zarn.lib)")
 endif()
