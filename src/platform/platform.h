@@ -74,15 +74,17 @@ class Mutex {
   Impl* impl_;
 };
 
+// Holds a Mutex or a FairMutex for one scope.
+template <typename M>
 class LockGuard {
  public:
-  explicit LockGuard(Mutex& m) : m_(m) { m_.Lock(); }
+  explicit LockGuard(M& m) : m_(m) { m_.Lock(); }
   ~LockGuard() { m_.Unlock(); }
   LockGuard(const LockGuard&) = delete;
   LockGuard& operator=(const LockGuard&) = delete;
 
  private:
-  Mutex& m_;
+  M& m_;
 };
 
 // A lock that serves its waiters first come, first served.
@@ -98,17 +100,6 @@ class FairMutex {
  private:
   struct Impl;
   Impl* impl_;
-};
-
-class FairLockGuard {
- public:
-  explicit FairLockGuard(FairMutex& m) : m_(m) { m_.Lock(); }
-  ~FairLockGuard() { m_.Unlock(); }
-  FairLockGuard(const FairLockGuard&) = delete;
-  FairLockGuard& operator=(const FairLockGuard&) = delete;
-
- private:
-  FairMutex& m_;
 };
 
 class Thread {
