@@ -1,4 +1,5 @@
 // zarn-sim: virtual servo drives on UDP and on a serial line.
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -15,9 +16,6 @@
 using namespace zarn::sim;
 
 namespace {
-
-volatile sig_atomic_t g_stop = 0;
-void OnSignal(int) { g_stop = 1; }
 
 const char kHelp[] =
     "usage: zarn-sim [options]\n"
@@ -38,6 +36,9 @@ const char kHelp[] =
     "                        drives: FILE-<id>); written when the drive is told to store\n"
     "  --home-switch POS     position of the home sensor (default 0)\n"
     "  --limits NEG:POS      positions of the limit switches (default -100000000:100000000)\n"
+    "  --stale-in-position MS\n"
+    "                        the in-position bit keeps its old value for MS after a\n"
+    "                        move starts, as on many drives (default 0: it drops at once)\n"
     "\n"
     "Faults (every drive; none by default):\n"
     "  --drop SHARE          leave this share of replies unanswered (0 to 1)\n"
@@ -48,6 +49,9 @@ const char kHelp[] =
     "  --bad-echo            a wrong subindex in every echoed request\n"
     "  --refuse IIII:SS=C    answer requests for object IIII:SS with exception C\n"
     "  --oversize            pad every reply far beyond 65 bytes\n"
+    "  --persistent-alarm CODE\n"
+    "                        an alarm (hexadecimal code) that an alarm reset does not\n"
+    "                        clear, as a lasting fault of the drive\n"
     "\n"
     "  --trace               print every request and reply in hex\n"
     "  --help                this text\n"
@@ -73,6 +77,15 @@ int Fail(const char* what, const char* value) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // SIGINT and SIGTERM stay pending until the wait at the end takes them, so a
+  // stop request that comes early (even before the drives are up) is not lost;
+  // the drives' threads inherit the mask and never take them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
   std::string udpHost, serialDevice, statePath;
   uint16_t udpPort = 0;
   bool udp = false, pty = false, trace = false;
@@ -119,6 +132,14 @@ int main(int argc, char** argv) {
         return Fail("--limits needs NEG:POS", v);
       base.negativeLimit = int32_t(neg);
       base.positiveLimit = int32_t(pos);
+    } else if (a == "--stale-in-position") {
+      if (!(v = next()) || atoi(v) < 0) return Fail("--stale-in-position needs milliseconds", v);
+      base.staleInPositionMs = atoi(v);
+    } else if (a == "--persistent-alarm") {
+      unsigned code = 0;
+      if (!(v = next()) || sscanf(v, "%x", &code) != 1 || code == 0 || code > 0xFFFF)
+        return Fail("--persistent-alarm needs a code from 1 to FFFF", v);
+      base.faults.persistentAlarm = uint16_t(code);
     } else if (a == "--drop") {
       if (!(v = next()) || atof(v) < 0 || atof(v) > 1) return Fail("--drop needs a share from 0 to 1", v);
       base.faults.dropShare = atof(v);
@@ -184,11 +205,8 @@ int main(int argc, char** argv) {
   }
   fflush(stdout);
 
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  while (!g_stop) pause();
+  int signal = 0;
+  sigwait(&stopSignals, &signal);
   serial.reset();
   udpEndpoints.clear();
   drives.clear();
