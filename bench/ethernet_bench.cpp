@@ -30,30 +30,9 @@
 #include <thread>
 #include <vector>
 
+#include "alloc_count.h"
 #include "raw_drives.h"
 #include "zarn/zarn.h"
-
-extern "C" void* __libc_malloc(size_t);
-extern "C" void* __libc_calloc(size_t, size_t);
-extern "C" void* __libc_realloc(void*, size_t);
-
-namespace {
-std::atomic<bool> g_countAllocations{false};
-std::atomic<long> g_allocations{0};
-}  // namespace
-
-extern "C" void* malloc(size_t n) {
-  if (g_countAllocations.load(std::memory_order_relaxed)) g_allocations.fetch_add(1);
-  return __libc_malloc(n);
-}
-extern "C" void* calloc(size_t a, size_t b) {
-  if (g_countAllocations.load(std::memory_order_relaxed)) g_allocations.fetch_add(1);
-  return __libc_calloc(a, b);
-}
-extern "C" void* realloc(void* p, size_t n) {
-  if (g_countAllocations.load(std::memory_order_relaxed)) g_allocations.fetch_add(1);
-  return __libc_realloc(p, n);
-}
 
 namespace {
 
@@ -194,8 +173,7 @@ Figures Measure(int n, Request request, const Counter& switches, const Counter& 
   for (int i = 0; i < n / 10; ++i) request();  // warm-up
   const long long s0 = switches.Read(), c0 = syscalls.Read();
   const double cpu0 = CpuMicros();
-  g_allocations = 0;
-  g_countAllocations = true;
+  zarn::test::CountAllocations(true);
   for (int i = 0; i < n; ++i) {
     const auto t = Clock::now();
     if (!request()) {
@@ -204,13 +182,13 @@ Figures Measure(int n, Request request, const Counter& switches, const Counter& 
     }
     us[static_cast<size_t>(i)] = std::chrono::duration<double, std::micro>(Clock::now() - t).count();
   }
-  g_countAllocations = false;
+  zarn::test::CountAllocations(false);
   Figures f;
   f.cpu = (CpuMicros() - cpu0) / n;
   const long long s1 = switches.Read(), c1 = syscalls.Read();
   if (s0 >= 0 && s1 >= 0) f.switches = double(s1 - s0) / n;
   if (c0 >= 0 && c1 >= 0) f.syscalls = double(c1 - c0) / n;
-  f.allocations = double(g_allocations.load()) / n;
+  f.allocations = double(zarn::test::Allocations()) / n;
   std::sort(us.begin(), us.end());
   f.median = us[us.size() / 2];
   f.p99 = us[us.size() * 99 / 100];

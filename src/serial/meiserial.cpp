@@ -23,7 +23,7 @@ CMeiSerial::CMeiSerial()
 CMeiSerial::~CMeiSerial() { Close(); }
 
 int32_t CMeiSerial::OpenLine(uint8_t driveId, const char* port, uint32_t baud) {
-  platform::FairLockGuard lock(lineLock_);
+  platform::LockGuard lock(lineLock_);
   if (ConnectionOf(driveId) != kConnectionNone) return ZARN_E_SERIAL_OPEN;
   // A joining id sets the delay too, though the line keeps its speed.
   interFrameDelay_ = 35000.0 / static_cast<double>(baud) + 1.0;
@@ -34,18 +34,18 @@ int32_t CMeiSerial::OpenLine(uint8_t driveId, const char* port, uint32_t baud) {
 }
 
 void CMeiSerial::CloseLine(uint8_t driveId) {
-  platform::FairLockGuard lock(lineLock_);
+  platform::LockGuard lock(lineLock_);
   Close();
   SetConnection(driveId, kConnectionNone);
 }
 
 uint16_t CMeiSerial::LastTx(uint8_t* out) {
-  platform::FairLockGuard lock(lineLock_);
+  platform::LockGuard lock(lineLock_);
   return CopyTx(out);
 }
 
 uint16_t CMeiSerial::LastRx(uint8_t* out) {
-  platform::FairLockGuard lock(lineLock_);
+  platform::LockGuard lock(lineLock_);
   return CopyRx(out);
 }
 
@@ -59,7 +59,7 @@ uint32_t CMeiSerial::ReplyLimitMs(bool isRead, uint16_t frameLength) const {
 int32_t CMeiSerial::Transact(MeiPacket* packet) {
   // One request at a time on the line, in the order the callers came:
   // frames of two threads never interleave, and none waits for ever.
-  platform::FairLockGuard lock(lineLock_);
+  platform::LockGuard lock(lineLock_);
   return TransactLocked(packet);
 }
 

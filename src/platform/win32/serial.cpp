@@ -19,7 +19,8 @@ struct SerialDevice::Impl {
   OVERLAPPED readOv{};
   HANDLE wake = nullptr;
   uint32_t baud = 0;
-  int failedWaits = 0;  // in a row
+  int failedWaits = 0;      // in a row
+  DWORD pendingErrors = 0;  // line errors read before a wait, reported by the next ClearErrors
 };
 
 SerialDevice::SerialDevice() : impl_(nullptr) {}
@@ -159,6 +160,14 @@ SerialDevice::WaitResult SerialDevice::WaitForInput() {
     ResetEvent(impl_->wake);
     return kWoken;
   }
+  // A wait reports bytes that arrive while it is pending: those that came
+  // between two waits (Wine also cancels pending waits now and then) are
+  // looked for first.
+  DWORD errors = 0;
+  COMSTAT stat{};
+  if (!ClearCommError(impl_->port, &errors, &stat)) return kHungUp;
+  impl_->pendingErrors |= errors;
+  if (stat.cbInQue > 0 || impl_->pendingErrors != 0) return kInput;
   DWORD mask = 0;
   ResetEvent(impl_->waitOv.hEvent);
   if (WaitCommEvent(impl_->port, &mask, &impl_->waitOv)) return WaitEnded(impl_, true);
@@ -189,7 +198,8 @@ bool SerialDevice::ClearErrors(uint32_t* errors, uint32_t* inQueue) {
   DWORD flags = 0;
   COMSTAT stat{};
   if (!ClearCommError(impl_->port, &flags, &stat)) return false;
-  *errors = flags;
+  *errors = flags | impl_->pendingErrors;
+  impl_->pendingErrors = 0;
   *inQueue = stat.cbInQue;
   return true;
 }
