@@ -82,22 +82,8 @@ int64_t DefaultOf(const obj::Object& o) {
   return 0;
 }
 
-// Objects whose values a store keeps: settings, not commands or monitors.
-bool IsSetting(const obj::Object& o) {
-  const obj::Object* notStored[] = {
-      &obj::StoreParameters,     &obj::StoreParametersAll,  &obj::OpenProbe,           &obj::ControlInput1,
-      &obj::ControlInput2,       &obj::StateOutput,         &obj::HomingState,         &obj::FeedbackSpeed,
-      &obj::AccumOverload,       &obj::DcLinkVoltage,       &obj::SingleTurnData,      &obj::MultiTurnData,
-      &obj::DriveTemperature,    &obj::WarningCode,         &obj::ProcedureCommand,    &obj::ProcedureArgument,
-      &obj::ErrorCode,           &obj::ActualPosition,      &obj::ActualVelocity,      &obj::ActualTorque,
-      &obj::TargetPosition,      &obj::TouchProbeStatus,    &obj::TouchProbe1Positive, &obj::TouchProbe1Negative,
-      &obj::TouchProbe2Positive, &obj::TouchProbe2Negative, &obj::DigitalInputs,       &obj::DigitalOutputs,
-      &obj::DigitalOutputMask,   &obj::TargetTorque,        &obj::TargetVelocity,      &obj::IndexNumber,
-  };
-  for (const obj::Object* n : notStored)
-    if (n->index == o.index && n->subIndex == o.subIndex) return false;
-  return true;
-}
+// Objects whose values a store keeps: the settings of the map, not its commands or monitors.
+bool IsSetting(const obj::Object& o) { return o.access == obj::Access::kSetting; }
 
 }  // namespace
 
