@@ -140,6 +140,14 @@ class Objects(Case):
         self.assertEqual("setting", listed["ProfileVelocity"]["access"])
         self.assertEqual("command", listed["ControlInput1"]["access"])
 
+    def test_trace_version_and_help(self):
+        conn = self.sim().conn
+        _, err = self.text(conn, "--trace", "read", "ActualPosition")
+        self.assertRegex(err, r"\] read ActualPosition: [0-9.]+ ms, ok\n    tx 2B 0D 00 00 00 60 64 00\n"
+                              r"    rx 2B 0D 00 00 00 60 64 00 00 00 00 04 00 00 00 00\n")
+        self.assertRegex(self.text([], "--version")[0], r"^zarnctl \d+\.\d+\.\d+ ")
+        self.assertIn("--wait", self.text([], "move", "--help")[0])
+
     def test_json_is_strict_utf8(self):
         conn = self.sim().conn
         subprocess.run([ZARNCTL, *conn, "write", "0x2702:05", "str", b"caf\xe9 \x01"], check=True,

@@ -1,9 +1,9 @@
 #include "access.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 #include <type_traits>
 
 namespace zarnctl {
@@ -40,9 +40,16 @@ const ValueType* IndexRecordType(uint8_t sub) {
   }
 }
 
+bool SameName(const std::string& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i]; ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  return i == a.size() && b[i] == '\0';
+}
+
 bool ParseAddress(const std::string& text, uint16_t* index, uint8_t* sub) {
   const char* p = text.c_str();
-  if (strncasecmp(p, "0x", 2) == 0) p += 2;
+  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) p += 2;
   unsigned i = 0, s = 0;
   int used = 0;
   if (sscanf(p, "%4x:%2x%n", &i, &s, &used) != 2 || p[used] != '\0') return false;
@@ -85,7 +92,7 @@ std::string Target::Label() const { return object ? std::string(object->name) : 
 Target ResolveTarget(const std::string& text) {
   Target t;
   for (const obj::Object& o : obj::kAll)
-    if (strcasecmp(text.c_str(), o.name) == 0) return TargetOf(o);
+    if (SameName(text, o.name)) return TargetOf(o);
   if (!ParseAddress(text, &t.index, &t.subIndex))
     throw UsageFailure("unknown object " + text,
                        "give a name (zarnctl objects lists them) or an address such as 0x6064:00");
