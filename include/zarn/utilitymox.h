@@ -87,9 +87,15 @@ class CUtilityMOX {
   // ---- folders, files, shared memory.
   // Creates every folder named before a '\' or '/' of path (at most 259 characters).
   int MakeFolders(const char* path);
-  // Deletes the folder's files and subfolders; the folder itself stays.
+  // Deletes the folder's files and subfolders; the folder itself stays. A link
+  // or junction to a folder is deleted as a link, never followed. Windows: an
+  // entry whose path would pass MAX_PATH - 1 characters is left alone (never cut).
   void EmptyFolder(const char* path);
+  // Copies the folder's files (overwriting) and subfolders into to, made first.
+  // posix: permission bits are kept (less the umask), links to folders are
+  // copied as links, FIFOs, sockets and devices are passed over.
   bool CopyFolder(const char* from, const char* to);
+  // One file or folder with all it holds; true when everything was copied.
   bool ShellCopy(const char* from, const char* to);
   // posix: no module resources: 0.
   int WriteResource(UtilityHandle file, int id, const char* type);
@@ -99,12 +105,17 @@ class CUtilityMOX {
   const char* GetBaseName() const { return baseName_; }
   const char* GetExtension() const { return extension_; }
   const char* GetFolderAndBaseName() const { return folderAndBaseName_; }
-  // posix: shm_open and mmap (the name's '\' become '_').
+  // posix: shm_open and mmap (the name's '\' become '_'). The handle whose
+  // CreateSharedMemory made the name removes it when it is closed: views mapped
+  // by then stay valid, later opens of the name fail.
   void* CreateSharedMemory(UtilityHandle* handle, uint32_t size, const char* name);
   bool OpenSharedMemory(UtilityHandle* handle, void** view, const char* name);
+  // posix: view is the one mapped through this handle (another is not unmapped).
   void CloseSharedMemory(UtilityHandle* handle, void* view);
   // count is 4 (a 40-byte block) or 5 (48 bytes): the values, then a 32-bit
-  // checksum, under the mutex "<name>_mutex" (posix: a named semaphore).
+  // checksum, under the mutex "<name>_mutex", waited for up to 5 s. A holder
+  // that ends frees it (posix: an flock on the shared-memory object of that
+  // name, which stays behind, empty).
   bool ReadSharedBlock(const void* view, const char* name, int64_t* values, int count);
   bool WriteSharedBlock(void* view, const char* name, const int64_t* values, int count);
   static uint32_t BlockChecksum(const int64_t* values, int count);
@@ -112,8 +123,11 @@ class CUtilityMOX {
   // ---- processes and adapters. posix: posix_spawn with a pipe; the command line
   // is split at blanks outside double quotes, no shell is involved.
   std::string RunAndCapture(const char* program, const char* arguments);
+  // posix: a child not waited for is collected when it ends (no zombie).
   bool Execute(const char* file, const char* parameters, bool wait);
-  // posix: "ip link set DEVICE up|down", not awaited.
+  // An adapter's name travels as one argument: empty names and names with
+  // control characters, '"', '%' or '!' are refused (false, or an empty text).
+  // posix: "ip link set dev DEVICE up|down", not awaited.
   bool SetAdapterDevcon(const char* device, bool enable);
   // posix: "ip link set dev NAME up|down"; its output.
   std::string SetAdapterNetsh(const char* name, bool enable);
@@ -155,12 +169,17 @@ class CUtilityMOX {
   // "%f", then grouped by 3 with ',' and '.', digits decimals, no leading zero,
   // negative sign first. An empty text when the result does not fit size.
   static void FormatNumber(double value, int digits, char* out, int size);
+  // '*' any run, '?' any one character, '#' a digit, "[a-c]" / "[!a-c]" a set;
+  // at most (text + 1) x (pattern + 1) steps.
   static bool MatchPattern(const char* text, const char* pattern, bool caseSensitive);
-  // OLE automation dates: days since 30 December 1899.
+  // OLE automation dates: days since 30 December 1899; before it the time of
+  // day counts away from zero (-1.25 is 29 December 1899, 06:00). Back to a
+  // time to the nearest millisecond.
   static bool SystemTimeToVariant(const SystemTime& t, double* out);
   static bool VariantToSystemTime(double value, SystemTime* out);
   void TraceSocketError(const char* text);
   void GetLastErrorText(char* out, int size);
+  // Windows: a restart replaces the running timer and starts counting from 0.
   // posix: both from the monotonic clock.
   bool StartMillisecondTimer();
   uint64_t MillisecondTicks() const;
@@ -184,7 +203,7 @@ class CUtilityMOX {
   UtilityHandle mapping_ = nullptr;
   int64_t frequency_ = 0;
   int64_t timerStart_ = 0;
-  void* timer_ = nullptr;  // the periodic timer's state (Windows)
+  void* timer_ = nullptr;  // the periodic timer and its ticks (Windows)
 };
 
 }  // namespace zarn

@@ -3,6 +3,7 @@
 // system without a desktop answers.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <semaphore.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -16,6 +17,7 @@
 #include <fstream>
 #include <string>
 
+#include "utility/os.h"
 #include "zarn/utilitymox.h"
 
 namespace zarn {
@@ -29,6 +31,34 @@ std::string TempFolder() {
 bool Exists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Waits up to 10 s for a condition that a background process brings about.
+template <typename Condition>
+bool Eventually(Condition condition) {
+  for (int i = 0; i < 1000 && !condition(); ++i) usleep(10000);
+  return condition();
+}
+
+// This process's children in the process table, zombies included.
+int ChildCount() {
+  int count = 0;
+  DIR* proc = opendir("/proc");
+  while (dirent* e = proc ? readdir(proc) : nullptr) {
+    std::ifstream stat(std::string("/proc/") + e->d_name + "/stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
+    char state = 0;
+    int parent = 0;
+    if (sscanf(line.c_str() + line.rfind(')') + 1, " %c %d", &state, &parent) == 2 && parent == getpid()) ++count;
+  }
+  if (proc) closedir(proc);
+  return count;
 }
 
 TEST(UtilitySharedMemory, BlocksBetweenTwoProcesses) {
@@ -179,6 +209,134 @@ TEST(UtilitySystem, HandlersAndWhatADesktopWouldGive) {
   EXPECT_NE(std::string::npos, said.find("User is logging off!! The action is canceled!"));
   signal(SIGINT, SIG_DFL);
   signal(SIGTERM, SIG_DFL);
+}
+
+TEST(UtilitySharedMemory, CloseUnmapsOnlyTheMappedSize) {
+  CUtilityMOX small, large;
+  const std::string name = "zarn-test-size-" + std::to_string(getpid());
+  UtilityHandle smallHandle = nullptr, largeHandle = nullptr;
+  uint8_t* view = static_cast<uint8_t*>(small.CreateSharedMemory(&smallHandle, 4096, name.c_str()));
+  ASSERT_NE(nullptr, view);
+  // Something of ours lies right after the small view; the object then grows.
+  unsigned char residency;
+  uint8_t* after = view + 4096;
+  if (mincore(after, 4096, &residency) != 0) {
+    ASSERT_EQ(after,
+              mmap(after, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0));
+  }
+  ASSERT_NE(nullptr, large.CreateSharedMemory(&largeHandle, 1 << 20, name.c_str()));
+  small.CloseSharedMemory(&smallHandle, view);
+  EXPECT_EQ(0, mincore(after, 4096, &residency)) << "the close unmapped past its own view";
+  large.CloseSharedMemory(&largeHandle, nullptr);
+}
+
+TEST(UtilitySharedMemory, TheCreatorsCloseRemovesTheName) {
+  CUtilityMOX creator, user;
+  const std::string name = "zarn-test-name-" + std::to_string(getpid());
+  UtilityHandle created = nullptr, opened = nullptr;
+  void* view = creator.CreateSharedMemory(&created, 4096, name.c_str());
+  ASSERT_NE(nullptr, view);
+  void* other = nullptr;
+  ASSERT_TRUE(user.OpenSharedMemory(&opened, &other, name.c_str()));
+  static_cast<char*>(view)[0] = 'z';
+  user.CloseSharedMemory(&opened, other);
+  EXPECT_TRUE(Exists("/dev/shm/" + name));  // another's close leaves it
+  ASSERT_TRUE(user.OpenSharedMemory(&opened, &other, name.c_str()));
+  creator.CloseSharedMemory(&created, view);
+  EXPECT_FALSE(Exists("/dev/shm/" + name));
+  EXPECT_EQ('z', static_cast<char*>(other)[0]);  // who still maps it keeps it
+  user.CloseSharedMemory(&opened, other);
+  EXPECT_FALSE(user.OpenSharedMemory(&opened, &other, name.c_str()));
+}
+
+TEST(UtilitySharedMemory, ALockWhoseHolderDiedIsFree) {
+  CUtilityMOX u;
+  const std::string name = "zarn-test-lock-" + std::to_string(getpid());
+  UtilityHandle handle = nullptr;
+  void* view = u.CreateSharedMemory(&handle, 4096, name.c_str());
+  ASSERT_NE(nullptr, view);
+  const pid_t child = fork();
+  if (child == 0) {
+    utility::NamedLock lock(name + "_mutex");
+    _exit(lock.Owned() ? 0 : 1);  // dies holding it
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const int64_t values[4] = {1, 2, 3, 4};
+  EXPECT_TRUE(u.WriteSharedBlock(view, name.c_str(), values, 4));
+  u.CloseSharedMemory(&handle, view);
+  shm_unlink(("/" + name + "_mutex").c_str());
+}
+
+TEST(UtilityProcesses, ExecuteWithoutWaitingLeavesNoZombie) {
+  CUtilityMOX u;
+  ASSERT_EQ(0, ChildCount());
+  ASSERT_TRUE(u.Execute("true", "", false));
+  EXPECT_TRUE(Eventually([] { return ChildCount() == 0; }));
+}
+
+TEST(UtilityProcesses, AdapterNamesCannotCarryArguments) {
+  // A stand-in for ip(8) that records its arguments, one a line.
+  const std::string bin = TempFolder(), log = bin + "/args";
+  std::ofstream(bin + "/ip") << "#!/bin/sh\nfor a; do echo \"$a\"; done > " << log << ".tmp && mv " << log << ".tmp "
+                             << log << "\n";
+  chmod((bin + "/ip").c_str(), 0755);
+  const std::string path = getenv("PATH");
+  setenv("PATH", (bin + ":" + path).c_str(), 1);
+  CUtilityMOX u;
+  u.SetAdapterNetsh("eth0", true);
+  EXPECT_EQ("link\nset\ndev\neth0\nup\n", ReadAll(log));
+  ASSERT_TRUE(u.SetAdapterDevcon("Wired 1", false));
+  EXPECT_TRUE(Eventually([&] { return ReadAll(log) == "link\nset\ndev\nWired 1\ndown\n"; })) << ReadAll(log);
+  unlink(log.c_str());
+  EXPECT_EQ("", u.SetAdapterNetsh("eth0\" \"down", true));
+  EXPECT_FALSE(u.SetAdapterDevcon("eth0\" \"mtu\" \"9000", true));
+  usleep(100000);
+  EXPECT_FALSE(Exists(log));
+  setenv("PATH", path.c_str(), 1);
+  u.EmptyFolder(bin.c_str());
+  rmdir(bin.c_str());
+}
+
+TEST(UtilityFiles, MakeFoldersSeparatesAtBackslashes) {
+  CUtilityMOX u;
+  const std::string root = TempFolder();
+  EXPECT_EQ(1, u.MakeFolders((root + "\\w\\x\\name").c_str()));
+  EXPECT_TRUE(Exists(root + "/w/x"));
+  EXPECT_FALSE(Exists(root + "/w/x/name"));
+  u.EmptyFolder(root.c_str());
+  rmdir(root.c_str());
+}
+
+TEST(UtilityFiles, CopyFolderKeepsModesAndFolderLinksAndPassesOverFifos) {
+  CUtilityMOX u;
+  const std::string root = TempFolder(), from = root + "/from", to = root + "/to";
+  ASSERT_EQ(0, mkdir(from.c_str(), 0700));
+  ASSERT_EQ(0, mkdir((from + "/tools").c_str(), 0750));
+  std::ofstream(from + "/tools/run.sh") << "#!/bin/sh\n";
+  chmod((from + "/tools/run.sh").c_str(), 0751);
+  std::ofstream(from + "/data.txt") << "data";
+  chmod((from + "/data.txt").c_str(), 0640);
+  ASSERT_EQ(0, symlink("tools", (from + "/current").c_str()));
+  ASSERT_EQ(0, mkfifo((from + "/pipe").c_str(), 0600));
+  ASSERT_EQ(0, mkfifo((from + "/tools/pipe").c_str(), 0600));
+  EXPECT_TRUE(u.CopyFolder(from.c_str(), to.c_str()));  // returns: no FIFO is opened for reading
+  struct stat st;
+  ASSERT_EQ(0, stat((to + "/tools/run.sh").c_str(), &st));
+  EXPECT_EQ(0751u, st.st_mode & 07777);
+  ASSERT_EQ(0, stat((to + "/tools").c_str(), &st));
+  EXPECT_EQ(0750u, st.st_mode & 07777);
+  ASSERT_EQ(0, stat((to + "/data.txt").c_str(), &st));
+  EXPECT_EQ(0640u, st.st_mode & 07777);
+  EXPECT_EQ("data", ReadAll(to + "/data.txt"));
+  char target[64] = "";
+  ASSERT_GT(readlink((to + "/current").c_str(), target, sizeof target - 1), 0);
+  EXPECT_STREQ("tools", target);
+  EXPECT_FALSE(Exists(to + "/pipe"));
+  EXPECT_FALSE(Exists(to + "/tools/pipe"));
+  u.EmptyFolder(root.c_str());
+  rmdir(root.c_str());
 }
 
 }  // namespace

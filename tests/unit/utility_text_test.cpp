@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "utility/utility_internal.h"
 #include "zarn/utilitymox.h"
 
 namespace zarn {
@@ -175,6 +176,57 @@ TEST(UtilityText, WindowsNamesAndControlMessages) {
   EXPECT_STREQ("User is logging off! The action is canceled!\n", CUtilityMOX::CtrlEventMessage(5));
   EXPECT_STREQ("User is logging off!! The action is canceled!\n", CUtilityMOX::CtrlEventMessage(6));
   EXPECT_STREQ("", CUtilityMOX::CtrlEventMessage(3));
+}
+
+TEST(UtilityText, MatchPatternWithoutBacktrackingBlowUpOrDepthLimit) {
+  // Hopeless for a matcher that tries every split of every '*': six runs over 3000 characters.
+  const std::string as(3000, 'a');
+  EXPECT_FALSE(CUtilityMOX::MatchPattern(as.c_str(), "*a*a*a*a*a*a*b", true));
+  EXPECT_TRUE(CUtilityMOX::MatchPattern((as + "b").c_str(), "*a*a*a*a*a*a*b", true));
+  std::string groups;
+  for (int i = 0; i < 100; ++i) groups += "*[a-c]";
+  EXPECT_TRUE(CUtilityMOX::MatchPattern(std::string(100, 'b').c_str(), groups.c_str(), true));
+  EXPECT_FALSE(CUtilityMOX::MatchPattern(std::string(99, 'b').c_str(), groups.c_str(), true));
+}
+
+TEST(UtilityText, OleDatesBeforeTheEpochCountTheirTimeAwayFromZero) {
+  const double second = 1.0 / 86400;
+  double v = 0;
+  ASSERT_TRUE(CUtilityMOX::SystemTimeToVariant(Time(1899, 12, 29, 6, 0, 0, 500), &v));
+  EXPECT_NEAR(-1.25 - 0.5 * second, v, 1e-9);
+  SystemTime back;
+  ASSERT_TRUE(CUtilityMOX::VariantToSystemTime(v, &back));
+  EXPECT_EQ("1899-12-29 06:00:00.500", CUtilityMOX::FormatTimeStamp(back));
+  ASSERT_TRUE(CUtilityMOX::VariantToSystemTime(-1.25 - 0.25 * second, &back));
+  EXPECT_EQ("1899-12-29 06:00:00.250", CUtilityMOX::FormatTimeStamp(back));
+  // A time that rounds up to midnight carries into the next calendar day.
+  ASSERT_TRUE(CUtilityMOX::VariantToSystemTime(-2 - (1 - 0.0001 * second), &back));
+  EXPECT_EQ("1899-12-29 00:00:00.000", CUtilityMOX::FormatTimeStamp(back));
+  ASSERT_TRUE(CUtilityMOX::VariantToSystemTime(3 - 0.0001 * second, &back));
+  EXPECT_EQ("1900-01-02 00:00:00.000", CUtilityMOX::FormatTimeStamp(back));
+}
+
+TEST(UtilityText, ModulePathKeepsLongFolders) {
+  const std::string folder = "/" + std::string(200, 'f') + "/";
+  char drive[256], dir[256], base[256], extension[256], both[256];
+  utility::SplitModulePath((folder + "tool.bin").c_str(), drive, dir, base, extension, both);
+  EXPECT_EQ(folder + "tool", both);
+  EXPECT_STREQ(".bin", extension);
+  utility::SplitModulePath("C:\\Program Files\\zarn\\zarnctl.exe", drive, dir, base, extension, both);
+  EXPECT_STREQ("C:", drive);
+  EXPECT_STREQ("\\Program Files\\zarn\\", dir);
+  EXPECT_STREQ("zarnctl", base);
+  EXPECT_STREQ("\\Program Files\\zarn\\zarnctl", both);
+}
+
+TEST(UtilityText, AdapterNamesStayOneArgument) {
+  for (const char* name : {"Ethernet 2", "PCI\\VEN_8086&DEV_100E", "eth0", "Wi-Fi (5 GHz)"})
+    EXPECT_TRUE(utility::AdapterNameAccepted(name)) << name;
+  for (const char* name : {"", "a\" & calc & \"", "%PATH%", "a!b", "x\ny"})
+    EXPECT_FALSE(utility::AdapterNameAccepted(name)) << name;
+  // The rules of the Windows C runtime: backslashes count only before a quote.
+  EXPECT_EQ("\"Ethernet 2\"", utility::QuoteWindowsArgument("Ethernet 2"));
+  EXPECT_EQ("\"PCI\\VEN\\\\\"", utility::QuoteWindowsArgument("PCI\\VEN\\"));
 }
 
 }  // namespace
