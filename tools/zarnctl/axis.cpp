@@ -188,10 +188,13 @@ void Axis::CheckStillRunning(const AxisStatus& s, const std::string& context, in
   throw f;
 }
 
-Axis::Move Axis::StartMove(bool relative, int32_t value, const Profile* profile) const {
-  const AxisStatus s = CheckCanMove("move");
+void Axis::ClearStop(const AxisStatus& s) const {
   // A drive whose stop input is level-sensitive would not start while it is set.
   if (s.stopCommanded) link_.Check("clear stop bit", ZARN_SetDriveControlInput1, bits::kStop, 0);
+}
+
+Axis::Move Axis::StartMove(bool relative, int32_t value, const Profile* profile) const {
+  ClearStop(CheckCanMove("move"));
   Move m;
   m.start = Position();
   const int64_t target = relative ? int64_t(m.start) + value : int64_t(value);
@@ -246,7 +249,7 @@ bool Axis::WaitMoveDone(const Move& move, const Watcher& watch) const {
 }
 
 int32_t Axis::StartHoming(int8_t method, const HomingProfile& p) const {
-  CheckCanMove("home");
+  ClearStop(CheckCanMove("home"));
   // Homing starts on a rising edge of its start bit: a bit left set by the
   // last homing is cleared first.
   uint16_t word = 0;

@@ -85,6 +85,7 @@ class Axis {
 
  private:
   AxisStatus CheckCanMove(const std::string& context) const;
+  void ClearStop(const AxisStatus& s) const;
   void SendEmergencyStop() const;
   void CheckStillRunning(const AxisStatus& s, const std::string& context, int32_t position) const;
   bool WaitStandstill(bool escalate, bool* emergency) const;

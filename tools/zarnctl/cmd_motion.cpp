@@ -153,13 +153,15 @@ Runner DefineStop(CLI::App&) {
 
 // What `record --during` runs: a move or a homing, with the options of those commands.
 struct During {
+  std::unique_ptr<CLI::App> parser;  // owns the options that the arguments look at
   MoveArgs move;
   HomeArgs home;
   bool homing = false;
 };
 
 void ParseDuring(const std::string& text, During* d) {
-  CLI::App app{"", "--during"};
+  d->parser = std::make_unique<CLI::App>("", "--during");
+  CLI::App& app = *d->parser;
   app.require_subcommand(1);
   d->move.Define(*app.add_subcommand("move", ""));
   d->home.Define(*app.add_subcommand("home", ""));

@@ -29,8 +29,10 @@ constexpr int kRecordValues = 11;
 
 bool IsRefusal(int32_t code) { return code >= ZARN_E_REPLY_UNKNOWN && code <= ZARN_E_REPLY_FILE_CHECK; }
 
+// The record is packed: its fields are copied out (+x), never bound by reference.
 Json RecordValues(const IndexParameter& r) {
-  return Json::array({r.sub1, r.sub2, r.sub3, r.sub4, r.sub5, r.sub6, r.sub7, r.sub8, r.sub9, r.sub10, r.sub11});
+  return Json::array(
+      {+r.sub1, +r.sub2, +r.sub3, +r.sub4, +r.sub5, +r.sub6, +r.sub7, +r.sub8, +r.sub9, +r.sub10, +r.sub11});
 }
 
 void CheckInterrupt(const std::string& context, const std::string& state) {
@@ -163,24 +165,24 @@ Backup ReadBackup(const std::string& file) {
       IndexParameter r;
       memset(&r, 0, sizeof r);
       // The record's fields in order, each range-checked for its type.
-      auto field = [&](int i, auto* out) {
-        using T = std::remove_pointer_t<decltype(out)>;
+      auto field = [&](int i, auto sample) {
+        using T = decltype(sample);
         const int64_t x = v.at(i).get<int64_t>();
         if (x < int64_t(std::numeric_limits<T>::min()) || x > int64_t(std::numeric_limits<T>::max()))
           throw bad("index record value " + std::to_string(x) + " out of range");
-        *out = T(x);
+        return T(x);
       };
-      field(0, &r.sub1);
-      field(1, &r.sub2);
-      field(2, &r.sub3);
-      field(3, &r.sub4);
-      field(4, &r.sub5);
-      field(5, &r.sub6);
-      field(6, &r.sub7);
-      field(7, &r.sub8);
-      field(8, &r.sub9);
-      field(9, &r.sub10);
-      field(10, &r.sub11);
+      r.sub1 = field(0, r.sub1);
+      r.sub2 = field(1, r.sub2);
+      r.sub3 = field(2, r.sub3);
+      r.sub4 = field(3, r.sub4);
+      r.sub5 = field(4, r.sub5);
+      r.sub6 = field(5, r.sub6);
+      r.sub7 = field(6, r.sub7);
+      r.sub8 = field(7, r.sub8);
+      r.sub9 = field(8, r.sub9);
+      r.sub10 = field(9, r.sub10);
+      r.sub11 = field(10, r.sub11);
       b.records.emplace_back(rec.at("number").get<int>(), r);
     }
   } catch (const Json::exception& e) {
