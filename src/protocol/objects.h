@@ -54,7 +54,7 @@ struct Object {
   X(ControlMode, 0x3000, 0, 2, false, kSetting, "control mode")                             \
   X(IndexNumber, 0x3008, 0, 2, false, kCommand, "index number for an index move")           \
   X(ErrorCode, 0x603F, 0, 2, false, kMonitor, "error code")                                 \
-  X(ControlWord, 0x6040, 0, 2, false, kCommand, "control word")                             \
+  X(ControlWord, 0x6040, 0, 2, false, kSetting, "control word")                             \
   X(OperationMode, 0x6060, 0, 1, true, kSetting, "modes of operation")                      \
   X(ActualPosition, 0x6064, 0, 4, true, kMonitor, "position actual value")                  \
   X(PositionWindow, 0x6067, 0, 4, false, kSetting, "position window")                       \
@@ -117,6 +117,7 @@ constexpr int kAlarmReset = 11;     // 0x211F
 constexpr int kServoEnable = 12;    // 0x211F
 constexpr int kStart = 0;           // 0x2120
 constexpr int kHomingStart = 3;     // 0x2120
+constexpr int kServoOn = 0;         // 0x2121: the drive reports the motor energised
 constexpr int kAlarm = 1;           // 0x2121
 constexpr int kInPosition = 4;      // 0x2121
 constexpr int kTorqueLimit = 5;     // 0x2121
