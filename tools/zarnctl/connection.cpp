@@ -95,7 +95,7 @@ struct Connection::Parts {
   std::unique_ptr<zarn::sim::UdpEndpoint> simEndpoint;
 };
 
-Connection::Connection(uint8_t id, const Tracer* tracer) : link_(id, tracer) {}
+Connection::Connection(uint8_t id, const Tracer* tracer) : link_(id, tracer, &drive_) {}
 
 std::unique_ptr<Connection> Connection::Open(const ConnectionOptions& o, const Tracer* tracer) {
   CheckDriveId(o);
@@ -125,13 +125,14 @@ std::unique_ptr<Connection> Connection::Open(const ConnectionOptions& o, const T
       case platform::PortState::kOther:
         throw ConnectionFailure(context, "cannot open " + o.serial + " (" + detail + ")", "");
     }
-    const int32_t code = ZARN_SDRVOpen(id, o.serial.c_str(), o.baud);
-    if (code != ZARN_OK)
-      throw ConnectionFailure(context, MessageOf(code),
+    try {
+      c->drive_ = zarn::Drive::OpenSerial(id, o.serial, o.baud);
+    } catch (const zarn::Error& e) {
+      throw ConnectionFailure(context, MessageOf(e.code().value()),
                               "check the device name and the baud rate (--baud); the line settings may be "
                               "unsupported by the adapter",
-                              code);
-    c->open_ = true;
+                              e.code().value());
+    }
     return c;
   }
 
@@ -156,9 +157,11 @@ std::unique_ptr<Connection> Connection::Open(const ConnectionOptions& o, const T
   }
   c->where_ = std::string(o.sim ? "virtual drive, udp " : "udp ") + address + ":" + std::to_string(port) + ", drive " +
               std::to_string(id);
-  const int32_t code = ZARN_EDRVOpen(id, address.c_str(), port);
-  if (code != ZARN_OK) throw ConnectionFailure(context, MessageOf(code), HintFor(code), code);
-  c->open_ = true;
+  try {
+    c->drive_ = zarn::Drive::OpenUdp(id, address, port);
+  } catch (const zarn::Error& e) {
+    throw ConnectionFailure(context, MessageOf(e.code().value()), HintFor(e.code().value()), e.code().value());
+  }
   if (!AnsweredOpen(id))
     throw ConnectionFailure(context,
                             "nothing answered at " + address + ":" + std::to_string(port) +
@@ -168,9 +171,7 @@ std::unique_ptr<Connection> Connection::Open(const ConnectionOptions& o, const T
   return c;
 }
 
-Connection::~Connection() {
-  if (open_) ZARN_DriveClose(link_.Id());
-}
+Connection::~Connection() = default;  // the drive closes its connection
 
 Session::~Session() = default;
 
