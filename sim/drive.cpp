@@ -18,13 +18,17 @@ namespace {
 namespace obj = zarn::objects;
 namespace bits = zarn::objects::bits;
 
-constexpr uint32_t kSaveSignature = 0x65766173;  // "save", as the wire bytes 65 76 61 73
+// The letters s, a, v, e read as a little-endian number; sent most significant byte first, the
+// wire bytes 65 76 61 73 spell "evas".
+constexpr uint32_t kSaveSignature = 0x65766173;
 constexpr int kSignals = 16;
 constexpr int kIndexRecords = 64;
 constexpr int kAlarmHistory = 16;
 constexpr double kSensorHalfWidth = 50.0;
 constexpr uint16_t kAlarmPositiveLimit = 0xFF11;
 constexpr uint16_t kAlarmNegativeLimit = 0xFF12;
+constexpr uint8_t kExceptionReadOnly = 2;  // a write to an object the drive owns: not a writable address
+constexpr int8_t kHomeOnCurrentPosition = 35;
 
 bool Bit(int64_t v, int bit) { return (v >> bit) & 1; }
 int64_t WithBit(int64_t v, int bit, bool on) { return on ? (v | (int64_t(1) << bit)) : (v & ~(int64_t(1) << bit)); }
@@ -82,8 +86,9 @@ int64_t DefaultOf(const obj::Object& o) {
   return 0;
 }
 
-// Objects whose values a store keeps: the settings of the map, not its commands or monitors.
-bool IsSetting(const obj::Object& o) { return o.access == obj::Access::kSetting; }
+// What the drive does with an object besides holding it follows the map's access: a store keeps
+// the settings; commands are written but not kept; monitors are the drive's own values, which a
+// client cannot write.
 
 }  // namespace
 
@@ -91,6 +96,7 @@ Drive::Drive(const DriveConfig& config) : config_(config), random_(config.faults
   ResetToDefaults();
   Load();
   target_ = position_;
+  lastTick_ = std::chrono::steady_clock::now();
   ticker_ = std::thread([this] { Run(); });
 }
 
@@ -99,13 +105,17 @@ Drive::~Drive() {
   ticker_.join();
 }
 
-void Drive::Define(uint16_t index, uint8_t sub, uint8_t width, bool isSigned, int64_t value, bool stored) {
-  dictionary_[Key(index, sub)] = Entry{width, isSigned, stored, value, std::string()};
+void Drive::Define(uint16_t index, uint8_t sub, uint8_t width, bool isSigned, int64_t value, bool stored,
+                   bool readOnly) {
+  dictionary_[Key(index, sub)] = Entry{width, isSigned, stored, readOnly, value, std::string()};
 }
 
 void Drive::ResetToDefaults() {
   dictionary_.clear();
-  for (const obj::Object& o : obj::kAll) Define(o.index, o.subIndex, o.width, o.isSigned, DefaultOf(o), IsSetting(o));
+  for (const obj::Object& o : obj::kAll) {
+    Define(o.index, o.subIndex, o.width, o.isSigned, DefaultOf(o), o.access == obj::Access::kSetting,
+           o.access == obj::Access::kMonitor);
+  }
   for (int n = 1; n <= kSignals; ++n) {
     Define(uint16_t(obj::kInputSignalBase + n), 0, 2, false, n, true);
     Define(uint16_t(obj::kOutputSignalBase + n), 0, 2, false, n, true);
@@ -174,7 +184,13 @@ bool Drive::DropNext() {
 }
 
 void Drive::RaiseAlarm(uint16_t code, const char* text) {
-  // Called with the lock held from the tick, or from tools without it.
+  std::lock_guard<std::mutex> lock(mutex_);
+  Alarm(code, text);
+  UpdateStatus(0.0);
+}
+
+// With the lock held.
+void Drive::Alarm(uint16_t code, const char* text) {
   Put(obj::StateOutput.index, 0, WithBit(Get(obj::StateOutput.index, 0), bits::kAlarm, true));
   Put(obj::ErrorCode.index, 0, code);
   for (int n = kAlarmHistory; n > 1; --n)
@@ -182,10 +198,32 @@ void Drive::RaiseAlarm(uint16_t code, const char* text) {
   char entry[33];
   snprintf(entry, sizeof entry, "AL-%04X %s", code, text);
   dictionary_[Key(obj::kAlarmHistory, 1)].text = entry;
-  moving_ = false;
+  Halt();
+}
+
+bool Drive::Energised() {
+  const int64_t control1 = Get(obj::ControlInput1.index, 0);
+  return Bit(control1, bits::kServoEnable) && !Bit(control1, bits::kEmergencyStop) &&
+         !Bit(Get(obj::StateOutput.index, 0), bits::kAlarm);
+}
+
+// No torque: the motor stops where it is, and whatever move ran is over.
+void Drive::Halt() {
+  moving_ = homing_ = indexMove_ = false;
+  velocity_ = acceleration_ = 0;
+  target_ = position_;
+}
+
+// The current place becomes the home offset: positions, switches and limits shift with it.
+void Drive::ApplyHomeOffset() {
+  const double delta = double(Get(obj::HomeOffset.index, 0)) - position_;
+  position_ += delta;
+  target_ = position_;
+  config_.homeSwitchPosition += int32_t(delta);
+  config_.negativeLimit += int32_t(delta);
+  config_.positiveLimit += int32_t(delta);
   homing_ = false;
-  velocity_ = 0;
-  acceleration_ = 0;
+  Put(obj::HomingState.index, 0, WithBit(Get(obj::HomingState.index, 0), bits::kHomingDone, true));
 }
 
 Answer Drive::Handle(const uint8_t* body, size_t n) {
@@ -200,6 +238,7 @@ Answer Drive::Handle(const uint8_t* body, size_t n) {
   const uint16_t index = uint16_t(body[5] << 8 | body[6]);
   const uint8_t sub = body[7];
   std::lock_guard<std::mutex> lock(mutex_);
+  Advance();  // a request meets the drive as it is now, not as at the last tick (a move starts from now)
   if (config_.faults.refuse && index == config_.faults.refuseIndex && sub == config_.faults.refuseSubIndex) {
     a.exception = true;
     a.code = config_.faults.refuseCode;
@@ -209,6 +248,11 @@ Answer Drive::Handle(const uint8_t* body, size_t n) {
   if (!e) {
     a.exception = true;
     a.code = 2;
+    return a;
+  }
+  if (write && e->readOnly) {
+    a.exception = true;
+    a.code = kExceptionReadOnly;
     return a;
   }
   if (!write) {
@@ -243,77 +287,73 @@ Answer Drive::Handle(const uint8_t* body, size_t n) {
   return a;
 }
 
-void Drive::StartMove(double target) {
+Drive::ProfileLimits Drive::Limits(double velocity, double acceleration, double deceleration) {
+  ProfileLimits l;
+  l.velocity = std::max(1.0, velocity);
+  l.acceleration = std::max(1.0, acceleration);
+  l.deceleration = std::max(1.0, deceleration);
+  return l;
+}
+
+void Drive::StartMove(double target, const ProfileLimits& limits) {
   target_ = target;
-  maxVelocity_ = std::max(1.0, double(Get(obj::ProfileVelocity.index, 0)));
-  accel_ = std::max(1.0, double(Get(obj::ProfileAcceleration.index, 0)));
-  decel_ = std::max(1.0, double(Get(obj::ProfileDeceleration.index, 0)));
+  profile_ = limits;
   moving_ = true;
   inPositionMs_ = 0;
-  Put(obj::StateOutput.index, 0, WithBit(Get(obj::StateOutput.index, 0), bits::kInPosition, false));
+  const int64_t state = Get(obj::StateOutput.index, 0);
+  // A drive whose status lags the start edge still reports the last move's in-position for a while.
+  staleInPositionLeftMs_ = Bit(state, bits::kInPosition) ? config_.staleInPositionMs : 0;
+  if (staleInPositionLeftMs_ <= 0) Put(obj::StateOutput.index, 0, WithBit(state, bits::kInPosition, false));
 }
 
 void Drive::Stop(double deceleration) {
   if (!moving_) return;
-  decel_ = std::max(1.0, deceleration);
+  profile_.deceleration = std::max(1.0, deceleration);
   const double v = velocity_;
-  target_ = position_ + (v >= 0 ? 1 : -1) * v * v / (2 * decel_);
+  target_ = position_ + (v >= 0 ? 1 : -1) * v * v / (2 * profile_.deceleration);
   homing_ = false;
   indexMove_ = false;
 }
 
 void Drive::OnWrite(uint16_t index, uint8_t sub, int64_t previous, int64_t value) {
-  const int64_t state = Get(obj::StateOutput.index, 0);
-  const int64_t control1 = Get(obj::ControlInput1.index, 0);
-  const bool enabled = Bit(control1, bits::kServoEnable) && !Bit(control1, bits::kEmergencyStop);
-  const bool alarm = Bit(state, bits::kAlarm);
+  const bool energised = Energised();
   auto rising = [&](int bit) { return !Bit(previous, bit) && Bit(value, bit); };
 
   if (index == obj::ControlInput1.index) {
-    if (Bit(value, bits::kEmergencyStop) || !Bit(value, bits::kServoEnable)) {
-      moving_ = homing_ = indexMove_ = false;  // no torque: the motor stops where it is
-      velocity_ = acceleration_ = 0;
-      target_ = position_;
-    }
+    if (Bit(value, bits::kEmergencyStop) || !Bit(value, bits::kServoEnable)) Halt();
     if (rising(bits::kStop)) Stop(double(Get(obj::QuickStopDeceleration.index, 0)));
-    if (rising(bits::kAlarmReset)) {
-      Put(obj::StateOutput.index, 0, WithBit(state, bits::kAlarm, false));
+    if (rising(bits::kAlarmReset) && !config_.faults.persistentAlarm) {  // a lasting fault stays
+      Put(obj::StateOutput.index, 0, WithBit(Get(obj::StateOutput.index, 0), bits::kAlarm, false));
       Put(obj::ErrorCode.index, 0, 0);
     }
   } else if (index == obj::ControlInput2.index) {
-    if (rising(bits::kStart) && enabled && !alarm) {
+    if (rising(bits::kStart) && energised) {
       int64_t homingState = Get(obj::HomingState.index, 0);
       Put(obj::HomingState.index, 0, WithBit(homingState, bits::kIndexEnded, false));
       if (lastTargetWasIndex_) {
         const uint16_t record = uint16_t(obj::kIndexParameterBase + Get(obj::IndexNumber.index, 0));
         if (Find(record, 1)) {
           const double t = double(Get(record, 2));
-          StartMove(Bit(Get(record, 1), 0) ? target_ + t : t);
-          maxVelocity_ = std::max(1.0, double(Get(record, 3)));
-          accel_ = std::max(1.0, double(Get(record, 4)));
-          decel_ = std::max(1.0, double(Get(record, 5)));
+          StartMove(Bit(Get(record, 1), 0) ? target_ + t : t,
+                    Limits(double(Get(record, 3)), double(Get(record, 4)), double(Get(record, 5))));
           indexMove_ = true;
         }
       } else {
         const double t = double(Get(obj::TargetPosition.index, 0));
-        StartMove(Bit(Get(obj::ControlWord.index, 0), bits::kRelative) ? target_ + t : t);
+        StartMove(Bit(Get(obj::ControlWord.index, 0), bits::kRelative) ? target_ + t : t,
+                  Limits(double(Get(obj::ProfileVelocity.index, 0)), double(Get(obj::ProfileAcceleration.index, 0)),
+                         double(Get(obj::ProfileDeceleration.index, 0))));
       }
     }
-    if (rising(bits::kHomingStart) && enabled && !alarm) {
+    if (rising(bits::kHomingStart) && energised) {
       Put(obj::HomingState.index, 0, WithBit(Get(obj::HomingState.index, 0), bits::kHomingDone, false));
-      const int64_t method = Get(obj::HomingMethod.index, 0);
-      if (method == 35) {  // the current position becomes the home offset
-        const double delta = double(Get(obj::HomeOffset.index, 0)) - position_;
-        position_ += delta;
-        config_.homeSwitchPosition += int32_t(delta);
-        config_.negativeLimit += int32_t(delta);
-        config_.positiveLimit += int32_t(delta);
-        target_ = position_;
-        Put(obj::HomingState.index, 0, WithBit(Get(obj::HomingState.index, 0), bits::kHomingDone, true));
+      if (Get(obj::HomingMethod.index, 0) == kHomeOnCurrentPosition) {
+        ApplyHomeOffset();
       } else {
-        StartMove(config_.homeSwitchPosition);
-        maxVelocity_ = std::max(1.0, std::fabs(double(Get(obj::HomingSwitchSpeed.index, 1))));
-        accel_ = decel_ = std::max(1.0, double(Get(obj::HomingAcceleration.index, 0)));
+        const double acceleration = double(Get(obj::HomingAcceleration.index, 0));
+        StartMove(config_.homeSwitchPosition,
+                  Limits(std::fabs(double(Get(obj::HomingSwitchSpeed.index, obj::HomingSwitchSpeed.subIndex))),
+                         acceleration, acceleration));
         homing_ = true;
       }
     }
@@ -326,9 +366,7 @@ void Drive::OnWrite(uint16_t index, uint8_t sub, int64_t previous, int64_t value
     if (value == 3 && argument == 1) {
       for (int n = 0; n <= kAlarmHistory; ++n) dictionary_[Key(obj::kAlarmHistory, uint8_t(n))].text.clear();
     } else if (value == 9 && argument == 1) {
-      moving_ = homing_ = indexMove_ = false;
-      velocity_ = acceleration_ = 0;
-      target_ = position_;
+      Halt();
       Put(obj::ControlInput1.index, 0, 0);
       Put(obj::ControlInput2.index, 0, 0);
       Put(obj::StateOutput.index, 0, 0);
@@ -348,19 +386,21 @@ void Drive::OnWrite(uint16_t index, uint8_t sub, int64_t previous, int64_t value
 }
 
 void Drive::Tick(double dt) {
+  const uint16_t fault = config_.faults.persistentAlarm;
+  if (fault && !Bit(Get(obj::StateOutput.index, 0), bits::kAlarm)) Alarm(fault, "drive fault");
   if (moving_) {
     const double d = target_ - position_;
     const double dir = d >= 0 ? 1.0 : -1.0;
     const double distance = std::fabs(d);
     double speed = velocity_ * dir;  // along the way to the target
-    const double canStop = std::sqrt(2 * decel_ * distance);
-    const double want = std::min(maxVelocity_, canStop);
+    const double canStop = std::sqrt(2 * profile_.deceleration * distance);
+    const double want = std::min(profile_.velocity, canStop);
     const double before = speed;
     if (speed < want)
-      speed = std::min(want, speed + accel_ * dt);
+      speed = std::min(want, speed + profile_.acceleration * dt);
     else
-      speed = std::max(want, speed - decel_ * dt);
-    if (speed <= 0) speed = std::min(canStop, accel_ * dt);
+      speed = std::max(want, speed - profile_.deceleration * dt);
+    if (speed <= 0) speed = std::min(canStop, profile_.acceleration * dt);
     acceleration_ = (speed - before) * dir / dt;
     const double step = speed * dt;
     if (step >= distance) {
@@ -368,16 +408,7 @@ void Drive::Tick(double dt) {
       velocity_ = 0;
       acceleration_ = 0;
       moving_ = false;
-      if (homing_) {  // the sensor is found: its place becomes the home offset
-        const double delta = double(Get(obj::HomeOffset.index, 0)) - position_;
-        position_ += delta;
-        target_ = position_;
-        config_.homeSwitchPosition += int32_t(delta);
-        config_.negativeLimit += int32_t(delta);
-        config_.positiveLimit += int32_t(delta);
-        homing_ = false;
-        Put(obj::HomingState.index, 0, WithBit(Get(obj::HomingState.index, 0), bits::kHomingDone, true));
-      }
+      if (homing_) ApplyHomeOffset();  // the sensor is found
       if (indexMove_) {
         indexMove_ = false;
         Put(obj::HomingState.index, 0, WithBit(Get(obj::HomingState.index, 0), bits::kIndexEnded, true));
@@ -386,8 +417,8 @@ void Drive::Tick(double dt) {
       position_ += dir * step;
       velocity_ = dir * speed;
     }
-    if (position_ >= config_.positiveLimit && velocity_ > 0) RaiseAlarm(kAlarmPositiveLimit, "positive limit");
-    if (position_ <= config_.negativeLimit && velocity_ < 0) RaiseAlarm(kAlarmNegativeLimit, "negative limit");
+    if (position_ >= config_.positiveLimit && velocity_ > 0) Alarm(kAlarmPositiveLimit, "positive limit");
+    if (position_ <= config_.negativeLimit && velocity_ < 0) Alarm(kAlarmNegativeLimit, "negative limit");
     if (!moving_) target_ = position_;
   }
   UpdateStatus(dt);
@@ -429,8 +460,14 @@ void Drive::UpdateStatus(double dt) {
   int64_t state = Get(obj::StateOutput.index, 0);
   const bool near = std::fabs(target_ - position_) <= double(Get(obj::PositionWindow.index, 0));
   inPositionMs_ = (!moving_ && near) ? inPositionMs_ + dt * 1000 : 0;
-  state = WithBit(state, bits::kInPosition, inPositionMs_ >= double(Get(obj::PositionWindowTime.index, 0)));
-  const double commanded = moving_ ? maxVelocity_ : 0;
+  bool inPosition = inPositionMs_ >= double(Get(obj::PositionWindowTime.index, 0));
+  if (staleInPositionLeftMs_ > 0) {
+    staleInPositionLeftMs_ -= dt * 1000;
+    inPosition = true;
+  }
+  state = WithBit(state, bits::kInPosition, inPosition);
+  state = WithBit(state, bits::kServoOn, Energised());
+  const double commanded = moving_ ? profile_.velocity : 0;
   const bool atSpeed = std::fabs(std::fabs(velocity_) - commanded) <= double(Get(obj::VelocityWindow.index, 0));
   inVelocityMs_ = atSpeed ? inVelocityMs_ + dt * 1000 : 0;
   state = WithBit(state, bits::kInVelocity, inVelocityMs_ >= double(Get(obj::VelocityWindowTime.index, 0)));
@@ -439,21 +476,23 @@ void Drive::UpdateStatus(double dt) {
 }
 
 void Drive::Run() {
-  auto last = std::chrono::steady_clock::now();
   while (running_) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    auto now = std::chrono::steady_clock::now();
-    double dt = std::chrono::duration<double>(now - last).count();
-    last = now;
-    if (dt <= 0) continue;
     std::lock_guard<std::mutex> lock(mutex_);
-    // Long pauses (a stopped process) are replayed in 1 ms steps, at most a second.
-    dt = std::min(dt, 1.0);
-    while (dt > 0) {
-      const double step = std::min(dt, 0.001);
-      Tick(step);
-      dt -= step;
-    }
+    Advance();
+  }
+}
+
+// With the lock held: brings the model up to now. Long pauses (a stopped process) are replayed in
+// 1 ms steps, at most a second.
+void Drive::Advance() {
+  const auto now = std::chrono::steady_clock::now();
+  double dt = std::min(std::chrono::duration<double>(now - lastTick_).count(), 1.0);
+  lastTick_ = now;
+  while (dt > 0) {
+    const double step = std::min(dt, 0.001);
+    Tick(step);
+    dt -= step;
   }
 }
 

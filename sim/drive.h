@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -30,6 +31,9 @@ struct Faults {
   uint8_t refuseSubIndex = 0;
   uint8_t refuseCode = 2;
   bool oversize = false;  // send replies padded far past 65 bytes
+  // An alarm with this code that stays while the fault lasts: raised on the
+  // next tick, and an alarm reset does not clear it. 0: none.
+  uint16_t persistentAlarm = 0;
 };
 
 struct DriveConfig {
@@ -38,6 +42,9 @@ struct DriveConfig {
   int32_t homeSwitchPosition = 0;  // where the home sensor (0x60FD bit 2) sits
   int32_t negativeLimit = -100000000;
   int32_t positiveLimit = 100000000;
+  // As on many drives, the in-position bit keeps its old value for this long
+  // after a move starts (0: it drops with the start edge).
+  int staleInPositionMs = 0;
   Faults faults;
 };
 
@@ -65,6 +72,8 @@ class Drive {
   int64_t Value(uint16_t index, uint8_t subIndex);
   void SetValue(uint16_t index, uint8_t subIndex, int64_t value);
   std::string Text(uint16_t index, uint8_t subIndex);
+  // Raises an alarm now, as a fault of the drive would: motion stops, the
+  // code goes to 0x603F and an "AL-<code> <text>" entry to the history.
   void RaiseAlarm(uint16_t code, const char* text);
   Faults GetFaults();
   void SetFaults(const Faults& f);
@@ -77,20 +86,32 @@ class Drive {
   struct Entry {
     uint8_t width;  // 1, 2, 4 bytes; 0 for a text
     bool isSigned;
-    bool stored;  // part of the parameters kept by a store
+    bool stored;    // part of the parameters kept by a store
+    bool readOnly;  // the drive's own value: a write is refused
     int64_t value;
     std::string text;
   };
   static uint32_t Key(uint16_t index, uint8_t sub) { return uint32_t(index) << 8 | sub; }
-  void Define(uint16_t index, uint8_t sub, uint8_t width, bool isSigned, int64_t value, bool stored);
+  void Define(uint16_t index, uint8_t sub, uint8_t width, bool isSigned, int64_t value, bool stored,
+              bool readOnly = false);
   Entry* Find(uint16_t index, uint8_t sub);
   int64_t Get(uint16_t index, uint8_t sub);
   void Put(uint16_t index, uint8_t sub, int64_t v);
   void OnWrite(uint16_t index, uint8_t sub, int64_t previous, int64_t value);
   void Load();
   void ResetToDefaults();
-  void StartMove(double target);
+  // The limits of a move's profile, each at least 1.
+  struct ProfileLimits {
+    double velocity = 1, acceleration = 1, deceleration = 1;
+  };
+  static ProfileLimits Limits(double velocity, double acceleration, double deceleration);
+  bool Energised();
+  void Alarm(uint16_t code, const char* text);
+  void Halt();
+  void ApplyHomeOffset();
+  void StartMove(double target, const ProfileLimits& limits);
   void Stop(double deceleration);
+  void Advance();
   void Tick(double dt);
   void UpdateStatus(double dt);
   void Run();
@@ -99,17 +120,21 @@ class Drive {
   std::mutex mutex_;
   std::map<uint32_t, Entry> dictionary_;
   std::mt19937 random_;
-  // Motion state.
+  // The motor's actual motion.
   double position_ = 0, velocity_ = 0, acceleration_ = 0;
-  double target_ = 0, maxVelocity_ = 0, accel_ = 1, decel_ = 1;
+  // The running move: where it ends and the limits it keeps to.
+  double target_ = 0;
+  ProfileLimits profile_;
   bool moving_ = false;
   bool homing_ = false;
   int homingPhase_ = 0;
   bool indexMove_ = false;
   bool lastTargetWasIndex_ = false;
   double inPositionMs_ = 0, inVelocityMs_ = 0;
+  double staleInPositionLeftMs_ = 0;
   bool homeSensorWas_ = false;
   uint32_t requestedOutputs_ = 0;
+  std::chrono::steady_clock::time_point lastTick_;
   std::atomic<bool> running_{true};
   std::thread ticker_;
 };

@@ -21,6 +21,9 @@ namespace sim {
 
 namespace {
 
+// The silence that ends a frame of unknown length (far above 3.5 characters at any speed here).
+constexpr std::chrono::milliseconds kFrameGap{10};
+
 void Pause(int ms) {
   if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
@@ -231,11 +234,20 @@ void SerialEndpoint::Run() {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));  // no client on the line
       }
     }
-    // Frames are found by their own length fields; bytes that start no frame
-    // are skipped one at a time.
+    // 0x2B frames are found by their own length fields. A frame with another
+    // function code ends where the line falls quiet; when its CRC holds, its
+    // unit gets exception 1. Other bytes are skipped one at a time.
+    const bool quiet = std::chrono::steady_clock::now() - lastByte > kFrameGap;
     while (have >= 4) {
       if (in[1] != 0x2B) {
-        memmove(in, in + 1, --have);
+        if (!quiet) break;
+        const uint16_t crc = frame::Crc16(in, have - 2);
+        if (in[have - 2] == (crc & 0xFF) && in[have - 1] == (crc >> 8)) {
+          Answer(in, have);
+          have = 0;
+        } else {
+          memmove(in, in + 1, --have);
+        }
         continue;
       }
       size_t length = 0;

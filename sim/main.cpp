@@ -38,6 +38,9 @@ const char kHelp[] =
     "                        drives: FILE-<id>); written when the drive is told to store\n"
     "  --home-switch POS     position of the home sensor (default 0)\n"
     "  --limits NEG:POS      positions of the limit switches (default -100000000:100000000)\n"
+    "  --stale-in-position MS\n"
+    "                        the in-position bit keeps its old value for MS after a\n"
+    "                        move starts, as on many drives (default 0: it drops at once)\n"
     "\n"
     "Faults (every drive; none by default):\n"
     "  --drop SHARE          leave this share of replies unanswered (0 to 1)\n"
@@ -48,6 +51,9 @@ const char kHelp[] =
     "  --bad-echo            a wrong subindex in every echoed request\n"
     "  --refuse IIII:SS=C    answer requests for object IIII:SS with exception C\n"
     "  --oversize            pad every reply far beyond 65 bytes\n"
+    "  --persistent-alarm CODE\n"
+    "                        an alarm (hexadecimal code) that an alarm reset does not\n"
+    "                        clear, as a lasting fault of the drive\n"
     "\n"
     "  --trace               print every request and reply in hex\n"
     "  --help                this text\n"
@@ -119,6 +125,14 @@ int main(int argc, char** argv) {
         return Fail("--limits needs NEG:POS", v);
       base.negativeLimit = int32_t(neg);
       base.positiveLimit = int32_t(pos);
+    } else if (a == "--stale-in-position") {
+      if (!(v = next()) || atoi(v) < 0) return Fail("--stale-in-position needs milliseconds", v);
+      base.staleInPositionMs = atoi(v);
+    } else if (a == "--persistent-alarm") {
+      unsigned code = 0;
+      if (!(v = next()) || sscanf(v, "%x", &code) != 1 || code == 0 || code > 0xFFFF)
+        return Fail("--persistent-alarm needs a code from 1 to FFFF", v);
+      base.faults.persistentAlarm = uint16_t(code);
     } else if (a == "--drop") {
       if (!(v = next()) || atof(v) < 0 || atof(v) > 1) return Fail("--drop needs a share from 0 to 1", v);
       base.faults.dropShare = atof(v);

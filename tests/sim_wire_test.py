@@ -2,8 +2,9 @@
 """zarn-sim seen by a client that knows only the wire format: start the
 executable, then over raw UDP and over its pseudo-terminal enable drive 1,
 start an absolute move and read the position arriving at the target with the
-in-position bit set."""
+in-position bit set; requests it does not serve get exceptions."""
 import os
+import select
 import socket
 import struct
 import subprocess
@@ -107,6 +108,14 @@ try:
     assert udp.s.recv(64)[:2] == bytes([0xAB, 0x02])
     udp.s.send(bytes([0x03, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x00]))
     assert udp.s.recv(64)[:2] == bytes([0x83, 0x01])
+    # On the serial line too, from the unit addressed.
+    serial = Serial(endpoints["serial"], 2)
+    request = bytes([0x02, 0x03, 0x00, 0x00, 0x00, 0x0A])
+    os.write(serial.fd, request + struct.pack("<H", crc16(request)))
+    reply, deadline = b"", time.time() + 1.0
+    while len(reply) < 5 and select.select([serial.fd], [], [], max(0, deadline - time.time()))[0]:
+        reply += os.read(serial.fd, 64)
+    assert reply == bytes([0x02, 0x83, 0x01]) + struct.pack("<H", crc16(bytes([0x02, 0x83, 0x01]))), reply.hex()
     print(f"udp move: {'ok' if ok_udp else 'FAILED'}; serial move: {'ok' if ok_serial else 'FAILED'}")
     sys.exit(0 if ok_udp and ok_serial else 1)
 finally:

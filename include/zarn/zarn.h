@@ -212,7 +212,8 @@ ZARN_API int32_t ZARN_CALL ZARN_Disable(uint8_t driveId);
 ZARN_API int32_t ZARN_CALL ZARN_IsEnabled(uint8_t driveId, int *enabled);
 /** Sets bit 11, waits 500 ms, clears it. */
 ZARN_API int32_t ZARN_CALL ZARN_ResetAlarm(uint8_t driveId);
-/** Writes 0x0000 then 0x0400: every other command bit, servo enable included, ends cleared. */
+/** Writes 0x0000 then 0x0400: every other command bit, servo enable included, ends cleared. The second
+ *  write is made even when the first failed; the first failure's code is returned and recorded. */
 ZARN_API int32_t ZARN_CALL ZARN_EmergencyStop(uint8_t driveId);
 ZARN_API int32_t ZARN_CALL ZARN_IsAlarm(uint8_t driveId, int *alarm, uint16_t *code);
 ZARN_API int32_t ZARN_CALL ZARN_ProcedureCmd(uint8_t driveId, uint16_t command, uint16_t argument);
@@ -239,7 +240,8 @@ ZARN_API int32_t ZARN_CALL ZARN_MoveRelative(uint8_t driveId, int32_t distance, 
 ZARN_API int32_t ZARN_CALL ZARN_MoveIndex(uint8_t driveId, uint16_t indexNumber);
 ZARN_API int32_t ZARN_CALL ZARN_Start(uint8_t driveId);
 ZARN_API int32_t ZARN_CALL ZARN_Stop(uint8_t driveId);
-/** Writes 0x6098, 0x6099:01, 0x6099:02, 0x609A, 0x607C (offset widened with its sign), then sets bit 3 of 0x2120. */
+/** Writes 0x6098, 0x6099:01, 0x6099:02, 0x609A, 0x607C (offset widened with its sign), then gives bit 3 of
+ *  0x2120 a rising edge: when the word read has it set already, it is written cleared first (7 or 8 requests). */
 ZARN_API int32_t ZARN_CALL ZARN_Homing(uint8_t driveId, char method, int32_t switchSpeed, int32_t zeroSpeed,
                                        uint32_t acceleration, int16_t offset);
 /** Homing method 35 on the current position: 0x6098 = 35, 0x607C = position, a rising edge of bit 3 of 0x2120. */

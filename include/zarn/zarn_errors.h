@@ -56,4 +56,23 @@ enum {
       ZARN_ERROR_COUNT = 43
 };
 
+/* Conditions that the safe-motion layer over the C functions finds by reading
+ * the drive (the C++ API of zarn.hpp, and bindings that follow it). The C
+ * functions never return them; ZARN_GetErrorCode calls them "Unknown Error.".
+ * X(code, name, message) */
+#define ZARN_MOTION_ERROR_LIST(X)                                                      \
+  X(100, ZARN_E_ALARM_ACTIVE, "Motion: The drive reports an alarm.")                   \
+  X(101, ZARN_E_EMERGENCY_STOP, "Motion: The emergency stop is latched.")              \
+  X(102, ZARN_E_SERVO_OFF, "Motion: The servo is off.")                                \
+  X(103, ZARN_E_MOVE_TIMEOUT, "Motion: The move did not end in time.")                 \
+  X(104, ZARN_E_HOMING_TIMEOUT, "Motion: Homing did not end in time.")                 \
+  X(105, ZARN_E_SERVO_ON_TIMEOUT, "Servo: The drive did not report servo on in time.") \
+  X(106, ZARN_E_ALARM_PERSISTS, "Servo: The alarm is still active after the reset.")
+
+enum {
+#define ZARN_ERROR_ENUM_(code, name, message) name = code,
+  ZARN_MOTION_ERROR_LIST(ZARN_ERROR_ENUM_)
+#undef ZARN_ERROR_ENUM_
+};
+
 #endif

@@ -27,6 +27,18 @@ int32_t PulseObjectBit(uint8_t driveId, uint16_t index, int bit) {
   return WriteValue(driveId, index, 0, value);
 }
 
+int32_t EdgeObjectBit(uint8_t driveId, uint16_t index, int bit) {
+  uint16_t value = 0;
+  int32_t code = ReadValue(driveId, index, 0, &value);
+  if (code != ZARN_OK) return code;
+  if (TestBit16(&value, bit)) {
+    ClearBit16(&value, bit);
+    if ((code = WriteValue(driveId, index, 0, value)) != ZARN_OK) return code;
+  }
+  SetBit16(&value, bit);
+  return WriteValue(driveId, index, 0, value);
+}
+
 int32_t ZeroThenSetObjectBit(uint8_t driveId, uint16_t index, int bit) {
   int32_t code = WriteValue<uint16_t>(driveId, index, 0, 0);
   if (code != ZARN_OK) return code;

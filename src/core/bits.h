@@ -22,5 +22,8 @@ int32_t SetObjectBit(uint8_t driveId, uint16_t index, int bit);
 int32_t PulseObjectBit(uint8_t driveId, uint16_t index, int bit);
 // Write 0; write only the bit (a rising edge from an all-zero word, no read).
 int32_t ZeroThenSetObjectBit(uint8_t driveId, uint16_t index, int bit);
+// Read; if the bit is already set, write the word with it cleared; then write
+// it set. A rising edge every time, the other bits keeping the values read.
+int32_t EdgeObjectBit(uint8_t driveId, uint16_t index, int bit);
 
 }  // namespace zarn

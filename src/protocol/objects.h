@@ -117,6 +117,7 @@ constexpr int kAlarmReset = 11;     // 0x211F
 constexpr int kServoEnable = 12;    // 0x211F
 constexpr int kStart = 0;           // 0x2120
 constexpr int kHomingStart = 3;     // 0x2120
+constexpr int kServoOn = 0;         // 0x2121: the drive reports the motor energised
 constexpr int kAlarm = 1;           // 0x2121
 constexpr int kInPosition = 4;      // 0x2121
 constexpr int kTorqueLimit = 5;     // 0x2121

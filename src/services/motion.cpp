@@ -65,7 +65,9 @@ ZARN_API int32_t ZARN_CALL ZARN_Homing(uint8_t d, char method, int32_t switchSpe
                   [&] { return WriteNamed(d, objects::HomingZeroSpeed, zeroSpeed); },
                   [&] { return WriteNamed(d, objects::HomingAcceleration, acceleration); },
                   [&] { return WriteNamed(d, objects::HomeOffset, static_cast<int32_t>(offset)); },
-                  [&] { return SetObjectBit(d, objects::ControlInput2.index, bits::kHomingStart); });
+                  // A drive starts homing on an edge: a start bit left set by the last homing would
+                  // start nothing, so it is cleared first.
+                  [&] { return EdgeObjectBit(d, objects::ControlInput2.index, bits::kHomingStart); });
 }
 
 ZARN_API int32_t ZARN_CALL ZARN_SetCurrentPosition(uint8_t d, int32_t position) {

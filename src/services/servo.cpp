@@ -29,7 +29,15 @@ ZARN_API int32_t ZARN_CALL ZARN_ResetAlarm(uint8_t d) {
 }
 
 ZARN_API int32_t ZARN_CALL ZARN_EmergencyStop(uint8_t d) {
-  return ZeroThenSetObjectBit(d, kControl1.index, bits::kEmergencyStop);
+  // The stop bit goes out even when the clearing write before it failed (a busy drive must
+  // still be stopped); the first failure is what the caller and the last error see.
+  const int32_t cleared = WriteNamed<uint16_t>(d, kControl1, 0);
+  uint16_t word = 0;
+  SetBit16(&word, bits::kEmergencyStop);
+  const int32_t stopped = WriteNamed(d, kControl1, word);
+  if (cleared == ZARN_OK) return stopped;
+  SetLastError(cleared);
+  return cleared;
 }
 
 ZARN_API int32_t ZARN_CALL ZARN_IsAlarm(uint8_t d, int* alarm, uint16_t* code) {

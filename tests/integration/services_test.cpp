@@ -179,13 +179,35 @@ TEST_F(Services, ServoEnableDisableAndEmergencyStop) {
   EXPECT_EQ(0, ZARN_GetDriveControlInput1(1, 12, &bit));
   EXPECT_EQ(1, enabled);
   EXPECT_EQ(enabled, bit);
-  // A failed read writes nothing; a failed first write of the emergency stop makes no second.
+  // A failed read writes nothing; the emergency stop bit is sent even after a failed first write.
   model.Refuse(0x211F, 0, 6);
   Wire();
   EXPECT_EQ(ZARN_E_REPLY_BUSY, ZARN_Disable(1));
   EXPECT_EQ((Lines{"R 211F:00"}), Wire());
   EXPECT_EQ(ZARN_E_REPLY_BUSY, ZARN_EmergencyStop(1));
-  EXPECT_EQ((Lines{"W 211F:00 00 00"}), Wire());
+  EXPECT_EQ((Lines{"W 211F:00 00 00", "W 211F:00 04 00"}), Wire());
+}
+
+TEST_F(Services, EmergencyStopBitGoesOutWhenTheDriveIsBusyFirst) {
+  // The drive answers the clearing write "busy" and takes the stop bit.
+  const Responder drive = model.Serial(1);
+  int writes = 0;
+  peer.SetResponder([&](const Bytes& request) {
+    const Reply reply = drive(request);
+    if (request.size() > 3 && request[3] == 0x80 && ++writes == 1) {
+      Bytes busy{1, 0xAB, 6};
+      AppendCrc(&busy);
+      return Whole(busy);
+    }
+    return reply;
+  });
+  model.SetWord(0x211F, 0, 0x1000);
+  EXPECT_EQ(ZARN_E_REPLY_BUSY, ZARN_EmergencyStop(1));
+  EXPECT_EQ((Lines{"W 211F:00 00 00", "W 211F:00 04 00"}), Wire());
+  EXPECT_EQ((Bytes{0x04, 0x00}), model.Get(0x211F, 0));
+  char text[71];
+  EXPECT_EQ(ZARN_E_REPLY_BUSY, ZARN_GetErrorCode(text));  // the code returned is the one recorded
+  peer.SetResponder(model.Serial(1));
 }
 
 TEST_F(Services, ResetAlarmHoldsTheBitHalfASecond) {
@@ -271,8 +293,11 @@ TEST_F(Services, HomingStopAndCurrentPosition) {
   EXPECT_EQ((Lines{"W 6098:00 01", "W 6099:01 00 00 13 88", "W 6099:02 FF FF FF 9C", "W 609A:00 00 00 03 E8",
                    "W 607C:00 FF FF FF FF", "R 2120:00", "W 2120:00 00 09"}),
             Wire());
+  // Homing again gives the drive a new edge of bit 3: cleared first, then set.
   EXPECT_EQ(0, ZARN_Homing(1, 1, 5000, -100, 1000, -1));
-  EXPECT_EQ("W 2120:00 00 09", Wire().back());  // no new edge of bit 3
+  EXPECT_EQ((Lines{"W 6098:00 01", "W 6099:01 00 00 13 88", "W 6099:02 FF FF FF 9C", "W 609A:00 00 00 03 E8",
+                   "W 607C:00 FF FF FF FF", "R 2120:00", "W 2120:00 00 01", "W 2120:00 00 09"}),
+            Wire());
   EXPECT_EQ(0, ZARN_SetCurrentPosition(1, 0));
   EXPECT_EQ((Lines{"W 6098:00 23", "W 607C:00 00 00 00 00", "R 2120:00", "W 2120:00 00 01", "W 2120:00 00 09"}),
             Wire());

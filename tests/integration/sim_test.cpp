@@ -208,6 +208,10 @@ TEST_F(SimOverUdp, DictionaryWidthsAndIndexMoves) {
   uint16_t u16 = 0;
   EXPECT_EQ(ZARN_E_REPLY_ILLEGAL_ADDRESS, ZARN_ReadWord(1, 0x1234, 0, &u16));
   EXPECT_EQ(ZARN_E_REPLY_ILLEGAL_DATA, ZARN_WriteWord(1, 0x6081, 0, 5));  // a 32-bit object
+  // The drive's own values are refused to writers, as on a drive.
+  EXPECT_EQ(ZARN_E_REPLY_ILLEGAL_ADDRESS, ZARN_WriteDWordS(1, 0x6064, 0, 5));
+  EXPECT_EQ(ZARN_E_REPLY_ILLEGAL_ADDRESS, ZARN_WriteWord(1, 0x2121, 0, 0x0010));
+  EXPECT_EQ(ZARN_E_REPLY_ILLEGAL_ADDRESS, ZARN_WriteWord(1, 0x603F, 0, 0));
   EXPECT_EQ(0, ZARN_ReadWord(1, 0x2003, 0, &u16));
   IndexParameter record = {};
   record.sub1 = 0;  // absolute
