@@ -1,4 +1,5 @@
 // zarn-sim: virtual servo drives on UDP and on a serial line.
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -15,9 +16,6 @@
 using namespace zarn::sim;
 
 namespace {
-
-volatile sig_atomic_t g_stop = 0;
-void OnSignal(int) { g_stop = 1; }
 
 const char kHelp[] =
     "usage: zarn-sim [options]\n"
@@ -79,6 +77,15 @@ int Fail(const char* what, const char* value) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // SIGINT and SIGTERM stay pending until the wait at the end takes them, so a
+  // stop request that comes early (even before the drives are up) is not lost;
+  // the drives' threads inherit the mask and never take them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
   std::string udpHost, serialDevice, statePath;
   uint16_t udpPort = 0;
   bool udp = false, pty = false, trace = false;
@@ -198,11 +205,8 @@ int main(int argc, char** argv) {
   }
   fflush(stdout);
 
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  while (!g_stop) pause();
+  int signal = 0;
+  sigwait(&stopSignals, &signal);
   serial.reset();
   udpEndpoints.clear();
   drives.clear();

@@ -73,8 +73,7 @@ ZARN_API int32_t ZARN_CALL ZARN_GetErrorString(char* text) {
     memcpy(text, source, n);
     text[n] = '\0';
   }
-  SetLastError(ZARN_OK);
-  return ZARN_OK;
+  return Record(ZARN_OK);
 }
 
 ZARN_API int32_t ZARN_CALL ZARN_GetZarnDllVersion(int32_t* version) {

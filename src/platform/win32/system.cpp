@@ -15,8 +15,23 @@ uint32_t TickCount() { return static_cast<uint32_t>(GetTickCount()); }
 void SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
 void YieldThread() { Sleep(0); }
 
+uint64_t MicroTicks() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<uint64_t>(now.QuadPart / frequency.QuadPart) * 1000000u +
+         static_cast<uint64_t>(now.QuadPart % frequency.QuadPart) * 1000000u /
+             static_cast<uint64_t>(frequency.QuadPart);
+}
+
+void SleepMicros(uint32_t microseconds) { Sleep((microseconds + 999u) / 1000u); }
+
 void ShowNativeMessageBox(const char* text) { MessageBoxA(nullptr, text, "zarn", MB_OK | MB_APPLMODAL); }
-void DebugTrace(const char* text) { OutputDebugStringA(text); }
+void NativeDebugTrace(const char* text) { OutputDebugStringA(text); }
 
 bool AnsiToUtf16(const char* text, uint16_t* out, size_t capacity) {
   int n = MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, reinterpret_cast<wchar_t*>(out), static_cast<int>(capacity));
@@ -63,6 +78,37 @@ Mutex::~Mutex() {
 }
 void Mutex::Lock() { EnterCriticalSection(&impl_->section); }
 void Mutex::Unlock() { LeaveCriticalSection(&impl_->section); }
+
+// ---------------------------------------------------------------- FairMutex
+// A ticket lock: each caller draws a number and waits until it is served.
+struct FairMutex::Impl {
+  CRITICAL_SECTION section;
+  CONDITION_VARIABLE turn;
+  uint64_t next;
+  uint64_t serving;
+};
+FairMutex::FairMutex() : impl_(new Impl) {
+  InitializeCriticalSection(&impl_->section);
+  InitializeConditionVariable(&impl_->turn);
+  impl_->next = impl_->serving = 0;
+}
+FairMutex::~FairMutex() {
+  DeleteCriticalSection(&impl_->section);
+  delete impl_;
+}
+void FairMutex::Lock() {
+  EnterCriticalSection(&impl_->section);
+  const uint64_t ticket = impl_->next++;
+  while (ticket != impl_->serving) SleepConditionVariableCS(&impl_->turn, &impl_->section, INFINITE);
+  LeaveCriticalSection(&impl_->section);
+}
+void FairMutex::Unlock() {
+  EnterCriticalSection(&impl_->section);
+  ++impl_->serving;
+  const bool waiting = impl_->next != impl_->serving;
+  LeaveCriticalSection(&impl_->section);
+  if (waiting) WakeAllConditionVariable(&impl_->turn);
+}
 
 // ---------------------------------------------------------------- Thread
 struct Thread::Impl {
@@ -120,10 +166,21 @@ void DynamicLibrary::FileName(const char* base, char* out, size_t size) { snprin
 
 DynamicLibrary::DynamicLibrary() : handle_(nullptr) {}
 DynamicLibrary::~DynamicLibrary() { Close(); }
-bool DynamicLibrary::Open(const char* name) {
+DynamicLibrary::OpenResult DynamicLibrary::Open(const char* name, char* reason, size_t reasonSize) {
   Close();
+  if (reasonSize) reason[0] = '\0';
   handle_ = reinterpret_cast<void*>(LoadLibraryA(name));
-  return handle_ != nullptr;
+  if (handle_) return kOpened;
+  const DWORD error = GetLastError();
+  char message[256] = "";
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                 MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), message, sizeof message, nullptr);
+  snprintf(reason, reasonSize, "%s: error %lu %s", name, static_cast<unsigned long>(error), message);
+  // "Module not found" also stands for a missing dependency: the library
+  // itself is missing only when the search finds no file of its name.
+  if (error != ERROR_MOD_NOT_FOUND) return kUnusable;
+  char found[MAX_PATH];
+  return SearchPathA(nullptr, name, nullptr, sizeof found, found, nullptr) == 0 ? kNotFound : kUnusable;
 }
 void* DynamicLibrary::Resolve(const char* symbol) const {
   return handle_ ? reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), symbol)) : nullptr;
