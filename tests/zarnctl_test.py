@@ -430,6 +430,13 @@ class JsonEverywhere(Case):
             expected = "read" if args[0] == "shell" else args[0]  # the shell's line
             self.assertEqual([(expected, True)] * len(lines), [(line["command"], line["ok"]) for line in lines])
             seen.add(args[0])
+        # The console serves until Ctrl+C; its one line comes at its start.
+        p = subprocess.Popen([ZARNCTL, *c, "--json", "console", "--listen", "127.0.0.1:0"], stdout=subprocess.PIPE)
+        line = json.loads(p.stdout.readline())
+        p.send_signal(signal.SIGINT)
+        self.assertEqual(("console", True, 130), (line["command"], line["ok"], p.wait(timeout=30)))
+        p.stdout.close()
+        seen.add("console")
         help_text, _ = self.text([], "--help")
         commands = set(re.findall(r"^  ([a-z-]+) {2,}", help_text.split("Subcommands:")[1], re.M))
         self.assertEqual(commands, seen)

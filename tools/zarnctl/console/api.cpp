@@ -393,6 +393,7 @@ ApiAnswer Api::Handle(const ApiRequest& request) const {
       return Ok(station.Command([&](zarn::Drive&, const Link& link) {
         Json list = Json::array();
         for (const obj::Object& o : obj::kAll) {
+          if (station.Urgent()) Refuse(409, "ended by the emergency stop");
           const Target t = TargetOf(o);
           try {
             list.push_back(ReadObject(link, t));

@@ -33,8 +33,7 @@ struct VirtualDrives {
 // Opens every drive of the options; a drive that is reached but silent is
 // kept (the page shows it as not answering, and it joins when it answers).
 std::vector<std::unique_ptr<console::Station>> OpenDrives(ConsoleOptions o, const Settings& settings,
-                                                          VirtualDrives* virtuals, platform::PortClaim* port,
-                                                          std::vector<std::string>* warnings) {
+                                                          VirtualDrives* virtuals, std::vector<std::string>* warnings) {
   // The global connection options stand when the command has none of its own.
   if (o.udp.empty() && o.serial.empty() && !o.sim) {
     const ConnectionOptions& c = settings.connection;
@@ -67,14 +66,20 @@ std::vector<std::unique_ptr<console::Station>> OpenDrives(ConsoleOptions o, cons
       check.drive = id;
       CheckDriveId(check);
     }
-    std::string detail;
-    if (port->Claim(o.serial, &detail) != platform::PortState::kOk)
-      throw SystemFailure("console", "cannot use " + o.serial + " (" + detail + ")",
-                          "check the device name, its permissions, and that no other program holds it");
     for (int id : o.drives) {
-      zarn::Drive drive = zarn::Drive::OpenSerial(uint8_t(id), o.serial, o.baud);
-      stations.push_back(std::make_unique<console::Station>(
-          std::move(drive), "serial " + o.serial + " at " + std::to_string(o.baud) + " bit/s", origin));
+      try {
+        zarn::Drive drive = zarn::Drive::OpenSerial(uint8_t(id), o.serial, o.baud);
+        stations.push_back(std::make_unique<console::Station>(
+            std::move(drive), "serial " + o.serial + " at " + std::to_string(o.baud) + " bit/s", origin));
+      } catch (const zarn::Error& e) {
+        // The library holds the port alone once open; why it would not open, the system tells.
+        std::string detail;
+        platform::PortClaim probe;
+        if (stations.empty() && probe.Claim(o.serial, &detail) != platform::PortState::kOk)
+          throw SystemFailure("console", "cannot use " + o.serial + " (" + detail + ")",
+                              "check the device name, its permissions, and that no other program holds it");
+        throw;
+      }
     }
     return stations;
   }
@@ -137,9 +142,8 @@ Runner DefineConsole(CLI::App& c) {
     const Output out = session.Out();
     const console::ListenAddress listen = console::ParseListen(o->listen);
     VirtualDrives virtuals;
-    platform::PortClaim port;
     std::vector<std::string> warnings;
-    auto stations = OpenDrives(*o, session.settings, &virtuals, &port, &warnings);
+    auto stations = OpenDrives(*o, session.settings, &virtuals, &warnings);
     const std::string token = listen.loopback ? "" : console::NewToken();
     console::Server server(stations, listen, token);
     const uint16_t bound = server.Bind();

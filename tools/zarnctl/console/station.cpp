@@ -108,14 +108,19 @@ void Station::StopIfMoving() {
   }
 }
 
+bool Station::JogExpired() const {
+  std::lock_guard<std::mutex> lock(data_);
+  return jog_.direction != 0 && Clock::now() >= jog_.deadline;
+}
+
 void Station::Watchdog() {
-  {
-    std::lock_guard<std::mutex> lock(data_);
-    if (jog_.direction == 0 || Clock::now() < jog_.deadline) return;
-  }
+  if (!JogExpired()) return;
   // The page that held the jog is gone (closed, or its network): the dead man lets go.
+  std::unique_lock<std::mutex> lane = EnterLane();
+  if (!JogExpired()) return;  // renewed, or ended, while the lane was busy
   try {
-    Stop("no heartbeat from the page for " + std::to_string(kJogLease.count()) + " ms");
+    drive_.Stop();
+    ForgetJog("no heartbeat from the page for " + std::to_string(kJogLease.count()) + " ms");
   } catch (const zarn::Error& e) {
     SetConnection(e.code().value(), e.what());  // tried again at the next round
   }

@@ -95,6 +95,7 @@ class Station {
   std::unique_lock<std::mutex> EnterLane();
   void Run();
   void SampleOnce(bool withStatus);
+  bool JogExpired() const;
   void Watchdog();
   void SetConnection(int32_t code, const std::string& message);
   double Ms(Clock::time_point t) const { return std::chrono::duration<double, std::milli>(t - origin_).count(); }
