@@ -430,8 +430,10 @@ class JsonEverywhere(Case):
             expected = "read" if args[0] == "shell" else args[0]  # the shell's line
             self.assertEqual([(expected, True)] * len(lines), [(line["command"], line["ok"]) for line in lines])
             seen.add(args[0])
-        # The console serves until Ctrl+C; its one line comes at its start.
-        p = subprocess.Popen([ZARNCTL, *c, "--json", "console", "--listen", "127.0.0.1:0"], stdout=subprocess.PIPE)
+        # The console serves until Ctrl+C; its one line comes at its start (here on a serial line it holds alone).
+        serial = self.sim(serial=True)
+        p = subprocess.Popen([ZARNCTL, *serial.conn, "--json", "console", "--listen", "127.0.0.1:0"],
+                             stdout=subprocess.PIPE)
         line = json.loads(p.stdout.readline())
         p.send_signal(signal.SIGINT)
         self.assertEqual(("console", True, 130), (line["command"], line["ok"], p.wait(timeout=30)))
