@@ -86,10 +86,6 @@ int64_t DefaultOf(const obj::Object& o) {
   return 0;
 }
 
-// What the drive does with an object besides holding it follows the map's access: a store keeps
-// the settings; commands are written but not kept; monitors are the drive's own values, which a
-// client cannot write.
-
 }  // namespace
 
 Drive::Drive(const DriveConfig& config) : config_(config), random_(config.faults.seed) {
@@ -113,6 +109,8 @@ void Drive::Define(uint16_t index, uint8_t sub, uint8_t width, bool isSigned, in
 void Drive::ResetToDefaults() {
   dictionary_.clear();
   for (const obj::Object& o : obj::kAll) {
+    // A store keeps the settings of the map; its monitors are the drive's own values, which a
+    // client cannot write; commands are written but not kept.
     Define(o.index, o.subIndex, o.width, o.isSigned, DefaultOf(o), o.access == obj::Access::kSetting,
            o.access == obj::Access::kMonitor);
   }

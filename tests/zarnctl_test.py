@@ -167,7 +167,7 @@ class ScriptedDrive(threading.Thread):
         self.sock.bind(("127.0.0.1", 0))
         self.sock.settimeout(0.1)
         self.port = self.sock.getsockname()[1]
-        self.values = {(0x2003, 0): (2, 0x0110), (0x211F, 0): (2, 0x1000), (0x2121, 0): (2, 0x0010),
+        self.values = {(0x2003, 0): (2, 0x0110), (0x211F, 0): (2, 0x1000), (0x2121, 0): (2, 0x0011),
                        (0x6040, 0): (2, 0x000F), (0x6067, 0): (4, 10), (0x606D, 0): (4, 1000)}
         self.polls = None
         self.running = True
@@ -184,10 +184,10 @@ class ScriptedDrive(threading.Thread):
         if self.polls <= 3:  # stale in-position, not yet moving
             return
         if self.polls <= 8:
-            self.set(0x2121, 0)
+            self.set(0x2121, 0x0001)  # servo on, moving
             self.set(0x6064, target * (self.polls - 3) // 6)
         else:
-            self.set(0x2121, 0x0010)
+            self.set(0x2121, 0x0011)
             self.set(0x6064, (target - 3) & 0xFFFFFFFF)
 
     def run(self):
@@ -267,7 +267,9 @@ class Motion(Case):
         out = self.one(sim.conn, "move", "abs", "5000", "--wait", expect=1)
         self.assertIn("alarm (code 0xFF11)", out["error"]["message"])
         self.assertLess(out["position"], 5000)
-        self.assertFalse(self.one(sim.conn, "reset-alarm")["alarm"])
+        reset = self.one(sim.conn, "reset-alarm")  # which leaves the motor off
+        self.assertEqual((False, False), (reset["alarm"], reset["servo_on"]))
+        self.one(sim.conn, "enable")
         out = self.one(sim.conn, "--timeout", "300", "move", "abs", "-900", "--vel", "100", "--wait", expect=1)
         self.assertIn("did not end in position within 300 ms", out["error"]["message"])
 

@@ -27,6 +27,10 @@ struct Binding {
   GetOnlineModeFn getOnlineMode = nullptr;
   SetOnlineModeFn setOnlineMode = nullptr;
   StopFn stop = nullptr;
+  // Once loaded, the master library stays loaded until the process ends.
+  // Unloading it with ours would run its own unload under the system's
+  // loader lock, where a master that waits for its threads hangs.
+  ~Binding() { library.KeepLoaded(); }
 };
 
 Binding& TheBinding() {

@@ -36,7 +36,7 @@ bool CMeiEthernet::Connect(const char* setupFile, const char* address, uint16_t 
   }
   if (master.GetOnlineMode() != kOnlineMode) {
     uint16_t wide[256];
-    if (!platform::AnsiToUtf16(setupFile_, wide, sizeof wide / sizeof wide[0])) {
+    if (!platform::FileNameToUtf16(setupFile_, wide, sizeof wide / sizeof wide[0])) {
       platform::ShowMessageBox("Need to configure Ethernet network first!");
       return false;
     }

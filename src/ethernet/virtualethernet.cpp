@@ -49,15 +49,9 @@ CVirtualEthernet::CVirtualEthernet()
       eventThreadWatching_(false),
       lastRequestEnd_(0),
       pauseUntilMs_(0),
-      responseEvent_(nullptr),
-      socketLibrary_(platform::SocketLibraryStartup()) {
-  if (!socketLibrary_) platform::ShowMessageBox("WSAStartup is failed!");
-}
+      responseEvent_(nullptr) {}
 
-CVirtualEthernet::~CVirtualEthernet() {
-  Close();
-  if (socketLibrary_) platform::SocketLibraryCleanup();
-}
+CVirtualEthernet::~CVirtualEthernet() { Close(); }
 
 void CVirtualEthernet::Trace(int line, const char* text) {
   char message[640];
@@ -97,9 +91,16 @@ bool CVirtualEthernet::Open(const char* address, uint16_t port, uint16_t connect
   char failure[512];
   {
     platform::LockGuard lock(socketLock_);
+    // Each socket holds one use of the socket library, given back when it is
+    // removed: the first starts it, here on the caller's thread.
+    if (!platform::SocketLibraryStartup()) {
+      platform::ShowMessageBox("WSAStartup is failed!");
+      return false;
+    }
     if (!socket_.Create()) {
       platform::UdpSocket::FormatLastError("Management socket create error!", failure, sizeof failure);
       Trace(__LINE__, failure);
+      platform::SocketLibraryCleanup();
       return false;
     }
     socketPresent_ = true;
@@ -146,6 +147,7 @@ void CVirtualEthernet::RemoveSocket() {
   }
   socket_.Close();
   socketPresent_ = false;
+  platform::SocketLibraryCleanup();
 }
 
 bool CVirtualEthernet::Send() {

@@ -29,6 +29,8 @@ class CVirtualEthernet : public ITransport {
   void Close();
   bool Send();
   bool IsOpen() const { return openFlag_.load(); }
+  // True when Close could not end the event thread (it keeps its socket).
+  bool HasThread() const { return thread_.IsStarted(); }
   void SetResponseEvent(platform::Event* event) { responseEvent_ = event; }
   bool HasSocket();
 
@@ -89,7 +91,6 @@ class CVirtualEthernet : public ITransport {
   platform::Event stopEvent_;  // ends the event thread's parking and pauses at close
   platform::Mutex socketLock_;
   platform::Mutex rxLock_;  // one receiver at a time; the buffer and its count
-  bool socketLibrary_;
 };
 
 }  // namespace zarn

@@ -33,13 +33,24 @@ void DebugTrace(const char* text);
 typedef void (*TraceSink)(const char* text);
 void SetTraceSink(TraceSink sink);
 
-// Converts a text in the thread's ANSI code page (posix: UTF-8) to a
-// NUL-terminated UTF-16 text; false when it does not fit in capacity units.
-bool AnsiToUtf16(const char* text, uint16_t* out, size_t capacity);
+// Converts a file name in the code page the system's file functions read it
+// in (Windows: ANSI or OEM, as AreFileApisANSI says; posix: UTF-8) to a
+// NUL-terminated UTF-16 text, so that the name still names the same file.
+// False when the name is not valid in that code page or does not fit in
+// capacity units: nothing is substituted or cut.
+bool FileNameToUtf16(const char* name, uint16_t* out, size_t capacity);
 
-// Starts (and releases) one reference to the socket library (Winsock 2.2).
+// Takes and gives back one use of the socket library (Winsock 2.2): the first
+// use starts it, the last one releases it. Called on the callers' threads and
+// the library's own, never while the library is loaded or unloaded.
 bool SocketLibraryStartup();
 void SocketLibraryCleanup();
+
+// True once the process has begun to end. The library then releases nothing:
+// on Windows its other threads are gone by then, perhaps while holding its
+// locks, and the system reclaims every handle. Always false on posix, where
+// the threads still run at exit and are stopped as at an unload.
+bool ProcessExiting();
 
 // Manual-reset event. Set wakes every waiter; a waiter does not contend
 // with the setter for the event's lock on its way out.
@@ -102,6 +113,9 @@ class FairMutex {
   Impl* impl_;
 };
 
+// A thread of the library. On Windows each one holds the library loaded while
+// it runs (it lets go as it exits), so unloading the library never waits for
+// it and never pulls its code away from under it.
 class Thread {
  public:
   typedef uint32_t (*Routine)(void* argument);
@@ -111,8 +125,8 @@ class Thread {
   Thread& operator=(const Thread&) = delete;
   bool Start(Routine routine, void* argument);
   bool IsStarted() const { return impl_ != nullptr; }
-  // Waits for the thread to end; true when it ended (the handle is then
-  // released). On a time-out the thread stays joinable.
+  // Waits until the routine has returned; true when it has (the handle is
+  // then released). On a time-out the thread stays joinable.
   bool Join(uint32_t timeoutMs);
 
  private:
@@ -121,9 +135,9 @@ class Thread {
 };
 
 // Ends a thread that stops when woken: wakes it and waits up to a second,
-// three times. Should it never end (a thread held up by the system, as while
-// a library is unloaded), its handle is kept and false returned, so that the
-// caller leaves in place what the thread still uses; nothing waits for ever.
+// three times. Should it never end (a thread held up by the system), its
+// handle is kept and false returned, so that the caller leaves in place what
+// the thread still uses; nothing waits for ever.
 template <typename Wake>
 bool StopThread(Thread& thread, Wake wake) {
   for (int attempt = 0; attempt < 3 && thread.IsStarted(); ++attempt) {
@@ -150,6 +164,9 @@ class DynamicLibrary {
   void* Resolve(const char* symbol) const;
   void Close();
   bool IsOpen() const { return handle_ != nullptr; }
+  // Lets go of the library without unloading it: it stays loaded until the
+  // process ends.
+  void KeepLoaded() { handle_ = nullptr; }
 
  private:
   void* handle_;

@@ -54,7 +54,7 @@ struct Object {
   X(ControlMode, 0x3000, 0, 2, false, kSetting, "control mode")                             \
   X(IndexNumber, 0x3008, 0, 2, false, kCommand, "index number for an index move")           \
   X(ErrorCode, 0x603F, 0, 2, false, kMonitor, "error code")                                 \
-  X(ControlWord, 0x6040, 0, 2, false, kCommand, "control word")                             \
+  X(ControlWord, 0x6040, 0, 2, false, kSetting, "control word")                             \
   X(OperationMode, 0x6060, 0, 1, true, kSetting, "modes of operation")                      \
   X(ActualPosition, 0x6064, 0, 4, true, kMonitor, "position actual value")                  \
   X(PositionWindow, 0x6067, 0, 4, false, kSetting, "position window")                       \

@@ -1,10 +1,23 @@
 #include "serial/virtualserial.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
 namespace zarn {
+
+namespace {
+// The number after "COM" in a port name, 0 when there is none. Windows device
+// names are case-insensitive: "com3" is COM3.
+uint16_t PortNumberOf(const char* name) {
+  auto upper = [](char c) { return static_cast<char>(toupper(static_cast<unsigned char>(c))); };
+  for (const char* p = name; p && *p; ++p) {
+    if (upper(p[0]) == 'C' && upper(p[1]) == 'O' && upper(p[2]) == 'M') return static_cast<uint16_t>(atoi(p + 3));
+  }
+  return 0;
+}
+}  // namespace
 
 CVirtualSerial::CVirtualSerial()
     : txLength_(0),
@@ -28,9 +41,7 @@ bool CVirtualSerial::Open(const char* portName, uint32_t baud, uint8_t parity, u
   memset(txBuffer_, 0, frame::kSerialFrameLimit);
   rxCount_.store(0);
   txLength_ = 0;
-  // The number after "COM" names the port; 0 when there is none.
-  const char* com = portName ? strstr(portName, "COM") : nullptr;
-  portNumber_ = com ? static_cast<uint16_t>(atoi(com + 3)) : 0;
+  portNumber_ = PortNumberOf(portName);
   baudRate_ = baud;
   parity_ = parity;
   stopBits_ = stopBits;

@@ -27,6 +27,8 @@ class CVirtualSerial : public ITransport {
   bool Write();
   bool IsOpen() const { return openFlag_.load(); }
   bool HasPort() const { return device_.IsOpen(); }
+  // True when Close could not end the reader (it keeps the port).
+  bool HasThread() const { return reader_.IsStarted(); }
   // The device has gone away since it was opened; only Close and a new Open help.
   bool LineGone() const { return lineGone_.load(); }
   uint16_t PortNumber() const { return portNumber_; }

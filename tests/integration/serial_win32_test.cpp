@@ -1,8 +1,12 @@
-// The COM port's settings on Windows: whatever the port's last user left in
-// it, the library's line is raw, without flow control of any kind.
+// The COM port on Windows: whatever the port's last user left in it, the
+// library's line is raw, without flow control of any kind; and port names,
+// like the system's device names, are case-insensitive.
 #include <windows.h>
 
 #include <gtest/gtest.h>
+
+#include <cctype>
+#include <string>
 
 #include "fixtures.h"
 
@@ -46,6 +50,20 @@ TEST(SerialPort, NoFlowControlIsLeftFromThePortsLastUser) {
   EXPECT_EQ(0u, now.fOutxCtsFlow);
   EXPECT_EQ(0u, now.fOutX);
   EXPECT_EQ(0u, now.fInX);
+}
+
+TEST(SerialPortName, LowerCaseNameOpensThePort) {
+  SerialPeer peer;
+  DriveModel model;
+  model.SetWord(0x2100, 0, 7);
+  peer.SetResponder(model.Serial(1));
+  std::string name = peer.SlavePath();  // "COM1"
+  for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  ASSERT_EQ(0, ZARN_SDRVOpen(1, name.c_str(), 115200));
+  uint16_t value = 0;
+  EXPECT_EQ(0, ZARN_ReadWord(1, 0x2100, 0, &value));
+  EXPECT_EQ(7, value);
+  ZARN_DriveClose(1);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "platform.h"
 #include "poll.h"
+#include "access.h"
 #include "protocol/objects.h"
 
 namespace zarnctl {
@@ -11,31 +12,75 @@ namespace zarnctl {
 namespace {
 
 namespace obj = zarn::objects;
-namespace bits = zarn::objects::bits;
-
-bool Bit(uint32_t word, int bit) { return (word >> bit) & 1; }
 
 std::string Where(int32_t position) { return "at position " + std::to_string(position); }
 
 }  // namespace
 
 AxisStatus Axis::Status() const {
+  const zarn::DriveStatus d = link_.Api("status", [](zarn::Drive& drive) { return drive.Status(); });
   AxisStatus s;
-  link_.Check("read ControlInput1", ZARN_ReadWord, obj::ControlInput1.index, obj::ControlInput1.subIndex, &s.control1);
-  link_.Check("read StateOutput", ZARN_ReadWord, obj::StateOutput.index, obj::StateOutput.subIndex, &s.state);
-  link_.Check("read HomingState", ZARN_ReadWord, obj::HomingState.index, obj::HomingState.subIndex, &s.homingState);
-  s.servoCommanded = Bit(s.control1, bits::kServoEnable);
-  s.emergencyStop = Bit(s.control1, bits::kEmergencyStop);
-  s.stopCommanded = Bit(s.control1, bits::kStop);
-  s.alarm = Bit(s.state, bits::kAlarm);
-  s.inPosition = Bit(s.state, bits::kInPosition);
-  s.inVelocity = Bit(s.state, bits::kInVelocity);
-  s.torqueLimit = Bit(s.state, bits::kTorqueLimit);
-  s.homed = Bit(s.homingState, bits::kHomingDone);
-  s.servoOn = s.servoCommanded && !s.emergencyStop && !s.alarm;
-  if (s.alarm)
-    link_.Check("read ErrorCode", ZARN_ReadWord, obj::ErrorCode.index, obj::ErrorCode.subIndex, &s.alarmCode);
+  s.control1 = d.controlInput1;
+  s.state = d.stateOutput;
+  s.homingState = d.homingState;
+  s.alarmCode = d.alarmCode;
+  s.servoCommanded = d.servoEnableCommand;
+  s.emergencyStop = d.emergencyStop;
+  s.servoOn = d.servoOn;
+  s.alarm = d.alarm;
+  s.inPosition = d.inPosition;
+  s.inVelocity = d.inVelocity;
+  s.torqueLimit = d.torqueLimit;
+  s.homed = d.homed;
+  s.stopCommanded = d.stopCommand;
   return s;
+}
+
+void Axis::Fail(const std::string& context, const Failure& failure) const {
+  // The C++ API's motion conditions, with the drive's state that goes with them.
+  const bool refused = context == "enable" || context == "reset-alarm" || context.rfind("start ", 0) == 0;
+  const std::string what = refused ? context.substr(context.rfind("start ", 0) == 0 ? 6 : 0) : context;
+  Failure f = failure;
+  Json details = failure.details;
+  auto position = [&] {
+    int32_t p = 0;
+    if (link_.Call("read ActualPosition", ZARN_ActualPosition, &p) == ZARN_OK) details["position"] = p;
+    return " " + Where(p);
+  };
+  auto alarmCode = [&] {
+    uint16_t code = 0;
+    link_.Call("read ErrorCode", ZARN_ReadWord, obj::ErrorCode.index, obj::ErrorCode.subIndex, &code);
+    return HexText(code, 4);
+  };
+  switch (failure.code) {
+    case ZARN_E_ALARM_ACTIVE:
+      f = refused ? IncompleteFailure(what, "the drive is in alarm (code " + alarmCode() + ")",
+                                      "zarnctl alarms shows it; zarnctl reset-alarm clears it")
+                  : IncompleteFailure(what, "the drive raised an alarm (code " + alarmCode() + ")" + position(),
+                                      "zarnctl alarms shows it; remove its cause, then zarnctl reset-alarm");
+      break;
+    case ZARN_E_EMERGENCY_STOP:
+      f = refused ? IncompleteFailure(what, "the emergency stop is latched",
+                                      "release it first: zarnctl estop --release, then zarnctl enable")
+                  : IncompleteFailure(what, "the emergency stop was set" + position(),
+                                      "zarnctl estop --release, then zarnctl enable");
+      break;
+    case ZARN_E_SERVO_OFF:
+      f = refused ? IncompleteFailure(what, "the servo is off", "switch it on first: zarnctl enable")
+                  : IncompleteFailure(what, "the servo was switched off" + position(), "zarnctl enable");
+      break;
+    case ZARN_E_SERVO_ON_TIMEOUT:
+      f = IncompleteFailure(what, "the drive did not report the servo on", "zarnctl info shows its state");
+      break;
+    case ZARN_E_ALARM_PERSISTS:
+      f = IncompleteFailure(what, "the alarm is still active (code " + alarmCode() + ")",
+                            "remove its cause first (a limit switch, an overload), then reset again");
+      break;
+    default: f.context = what; break;
+  }
+  f.code = failure.code;
+  f.details = details;
+  throw f;
 }
 
 int32_t Axis::Position() const {
@@ -51,55 +96,43 @@ int32_t Axis::Velocity() const {
 }
 
 void Axis::Enable() const {
-  AxisStatus s = Status();
-  // Enabling under a latched emergency stop would re-energise the axis the
-  // moment the stop is released: refused.
-  if (s.emergencyStop)
-    throw IncompleteFailure("enable", "the emergency stop is latched", "release it first: zarnctl estop --release");
-  if (s.alarm)
-    throw IncompleteFailure("enable", "the drive is in alarm (code " + HexText(s.alarmCode, 4) + ")",
-                            "zarnctl alarms shows it; zarnctl reset-alarm clears it");
-  link_.Check("enable", ZARN_Enable);
-  s = Status();
-  if (!s.servoOn) throw IncompleteFailure("enable", "the drive did not switch the servo on", "zarnctl info shows why");
+  try {
+    link_.Api("enable", [](zarn::Drive& drive) { drive.Enable(); });
+  } catch (const Failure& f) {
+    Fail("enable", f);
+  }
 }
 
 void Axis::Disable() const {
-  link_.Check("disable", ZARN_Disable);
+  link_.Api("disable", [](zarn::Drive& drive) { drive.Disable(); });
   if (Status().servoCommanded) throw IncompleteFailure("disable", "the servo enable bit is still set", "");
 }
 
 void Axis::SendEmergencyStop() const {
-  // The export writes 0 before the stop bit; if that first write fails the
-  // bit itself is written, for the stop must not be lost.
-  if (link_.Call("emergency stop", ZARN_EmergencyStop) != ZARN_OK)
-    link_.Call("emergency stop bit", ZARN_SetDriveControlInput1, bits::kEmergencyStop, 1);
+  // Straight to the C function (which sends the stop bit even when its first
+  // write fails): this runs while another failure may be on its way up.
+  link_.Call("emergency stop", ZARN_EmergencyStop);
 }
 
 void Axis::EmergencyStop() const {
-  SendEmergencyStop();
+  const int32_t code = link_.Call("emergency stop", ZARN_EmergencyStop);
   if (!Status().emergencyStop) {
-    link_.Check("emergency stop bit", ZARN_SetDriveControlInput1, bits::kEmergencyStop, 1);
-    if (!Status().emergencyStop)
-      throw IncompleteFailure("estop", "the emergency stop bit did not stay set", "cut the power by other means");
+    if (code != ZARN_OK) throw LibraryFailure("estop", code);
+    throw IncompleteFailure("estop", "the emergency stop bit did not stay set", "cut the power by other means");
   }
 }
 
 void Axis::ReleaseEmergencyStop() const {
-  uint16_t word = 0;
-  link_.Check("read ControlInput1", ZARN_ReadWord, obj::ControlInput1.index, obj::ControlInput1.subIndex, &word);
-  // Released with the servo off, so that releasing never moves the axis.
-  word = uint16_t(word & ~((1u << bits::kEmergencyStop) | (1u << bits::kServoEnable)));
-  link_.Check("release emergency stop", ZARN_WriteWord, obj::ControlInput1.index, obj::ControlInput1.subIndex, word);
+  link_.Api("release emergency stop", [](zarn::Drive& drive) { drive.ReleaseEmergencyStop(); });
   if (Status().emergencyStop) throw IncompleteFailure("estop --release", "the emergency stop bit is still set", "");
 }
 
 void Axis::ResetAlarm() const {
-  link_.Check("reset alarm", ZARN_ResetAlarm);
-  const AxisStatus s = Status();
-  if (s.alarm)
-    throw IncompleteFailure("reset-alarm", "the alarm is still active (code " + HexText(s.alarmCode, 4) + ")",
-                            "remove its cause first (a limit switch, an overload), then reset again");
+  try {
+    link_.Api("reset alarm", [](zarn::Drive& drive) { drive.ResetAlarm(); });
+  } catch (const Failure& f) {
+    Fail("reset-alarm", f);
+  }
 }
 
 bool Axis::WaitStandstill(bool escalate, bool* emergency) const {
@@ -158,104 +191,60 @@ void Axis::HaltIfInterrupted(const std::string& context) const {
   if (platform::Interrupts() > 0) Halt(context);
 }
 
-AxisStatus Axis::CheckCanMove(const std::string& context) const {
-  const AxisStatus s = Status();
-  if (s.emergencyStop)
-    throw IncompleteFailure(context, "the emergency stop is latched",
-                            "zarnctl estop --release, then zarnctl enable, then move again");
-  if (s.alarm)
-    throw IncompleteFailure(context, "the drive is in alarm (code " + HexText(s.alarmCode, 4) + ")",
-                            "zarnctl alarms shows it; zarnctl reset-alarm clears it");
-  if (!s.servoOn) throw IncompleteFailure(context, "the servo is off", "switch it on first: zarnctl enable");
-  return s;
-}
-
-void Axis::CheckStillRunning(const AxisStatus& s, const std::string& context, int32_t position) const {
-  Failure f;
-  if (s.alarm) {
-    f = IncompleteFailure(context,
-                          "the drive raised an alarm (code " + HexText(s.alarmCode, 4) + ") " + Where(position),
-                          "zarnctl alarms shows it; remove its cause, then zarnctl reset-alarm");
-  } else if (s.emergencyStop) {
-    f = IncompleteFailure(context, "the emergency stop was set " + Where(position),
-                          "zarnctl estop --release, then zarnctl enable");
-  } else if (!s.servoCommanded) {
-    f = IncompleteFailure(context, "the servo was switched off " + Where(position), "zarnctl enable");
-  } else {
-    return;
-  }
-  f.details["position"] = position;
-  throw f;
-}
-
-void Axis::ClearStop(const AxisStatus& s) const {
-  // A drive whose stop input is level-sensitive would not start while it is set.
-  if (s.stopCommanded) link_.Check("clear stop bit", ZARN_SetDriveControlInput1, bits::kStop, 0);
-}
-
 Axis::Move Axis::StartMove(bool relative, int32_t value, const Profile* profile) const {
-  ClearStop(CheckCanMove("move"));
+  Profile p{};
+  if (profile) {
+    p = *profile;
+  } else {  // the profile the drive holds
+    p.velocity = uint32_t(ReadNumber(link_, obj::ProfileVelocity));
+    p.acceleration = uint32_t(ReadNumber(link_, obj::ProfileAcceleration));
+    p.deceleration = uint32_t(ReadNumber(link_, obj::ProfileDeceleration));
+  }
   Move m;
   m.start = Position();
   const int64_t target = relative ? int64_t(m.start) + value : int64_t(value);
   if (target < INT32_MIN || target > INT32_MAX)
     throw UsageFailure("the target " + std::to_string(target) + " lies outside the drive's position range");
   m.target = int32_t(target);
-  if (profile) {
-    if (relative)
-      link_.Check("move", ZARN_MoveRelative, value, profile->velocity, profile->acceleration, profile->deceleration);
-    else
-      link_.Check("move", ZARN_MoveAbsolute, value, profile->velocity, profile->acceleration, profile->deceleration);
-  } else {
-    link_.Check("move", relative ? ZARN_MoveRel : ZARN_MoveAbs, value);
+  try {
+    link_.Api("move", [&](zarn::Drive& drive) {
+      if (relative)
+        drive.MoveRelative(value, p);
+      else
+        drive.MoveAbsolute(value, p);
+    });
+  } catch (const Failure& f) {
+    Fail("start move", f);
   }
   return m;
 }
 
-bool Axis::WaitMoveDone(const Move& move, const Watcher& watch) const {
-  uint32_t window = 0;
-  link_.Check("read PositionWindow", ZARN_ReadDWord, obj::PositionWindow.index, obj::PositionWindow.subIndex, &window);
-  bool started = false, near = false;
-  int32_t position = move.start;
-  PollOptions o;
-  o.timeout = timeout_;
-  o.interval = interval_;
-  const PollEnd end = PollUntil(o, [&] {
-    const AxisStatus s = Status();
-    position = Position();
-    CheckStillRunning(s, "move", position);
-    near = std::llabs(int64_t(position) - move.target) <= int64_t(window);
-    // An in-position bit left over from the last move does not end the wait:
-    // the move must be seen to start first.
-    if (!s.inPosition || position != move.start || near) started = true;
-    if (watch) watch(position);
-    return started && s.inPosition;
-  });
-  if (end == PollEnd::kInterrupted) Halt("move");
-  if (end == PollEnd::kTimedOut) {
-    if (!started)
-      throw IncompleteFailure("move", "the drive did not start the move", "zarnctl info shows the drive's state");
-    return false;
+bool Axis::WaitMoveDone(const Watcher& watch) const {
+  // The C++ API's wait, in slices of one poll interval: between them zarnctl
+  // looks at Ctrl+C, the time and the position for the progress.
+  const auto deadline = std::chrono::steady_clock::now() + timeout_;
+  const auto slice = std::max(interval_, std::chrono::milliseconds(10));
+  for (;;) {
+    if (platform::Interrupts() > 0) Halt("move");
+    std::error_code ec;
+    link_.Api("wait", [&](zarn::Drive& drive) { drive.WaitMoveDone(slice, ec); });
+    if (!ec) {
+      if (watch) watch(Position());
+      return true;
+    }
+    if (ec.value() != ZARN_E_MOVE_TIMEOUT) Fail("move", LibraryFailure("move", ec.value()));
+    if (watch) watch(Position());
+    if (std::chrono::steady_clock::now() >= deadline) return false;
   }
-  if (!near) {
-    Failure f = IncompleteFailure("move",
-                                  "the drive reports in position " + Where(position) + ", outside the window of " +
-                                      std::to_string(window) + " around the target " + std::to_string(move.target),
-                                  "another command may have moved the axis; read PositionWindow and TargetPosition");
-    f.details["position"] = position;
-    throw f;
-  }
-  return true;
 }
 
 int32_t Axis::StartHoming(int8_t method, const HomingProfile& p) const {
-  ClearStop(CheckCanMove("home"));
-  // Homing starts on a rising edge of its start bit: a bit left set by the
-  // last homing is cleared first.
-  uint16_t word = 0;
-  link_.Check("read ControlInput2", ZARN_ReadWord, obj::ControlInput2.index, obj::ControlInput2.subIndex, &word);
-  if (Bit(word, bits::kHomingStart))
-    link_.Check("clear homing start bit", ZARN_SetDriveControlInput2, bits::kHomingStart, 0);
+  // As the C++ API's Home() starts it (refused like a move; the library gives
+  // the start bit a rising edge), without its wait, which zarnctl makes itself.
+  const AxisStatus s = Status();
+  if (s.alarm) Fail("start home", LibraryFailure("home", ZARN_E_ALARM_ACTIVE));
+  if (s.emergencyStop) Fail("start home", LibraryFailure("home", ZARN_E_EMERGENCY_STOP));
+  if (!s.servoOn) Fail("start home", LibraryFailure("home", ZARN_E_SERVO_OFF));
   const int32_t start = Position();
   link_.Check("home", ZARN_Homing, char(method), p.switchSpeed, p.zeroSpeed, p.acceleration, p.offset);
   return start;
@@ -272,13 +261,31 @@ bool Axis::WaitHomed(int8_t method, const HomingProfile& p, int32_t start, const
     CheckStillRunning(s, "home", position);
     // A homing-done bit left from the last homing ends nothing until this one
     // is seen to run (method 35 ends at once, at the offset).
-    if (!s.homed || position != start || (method == zarn::objects::kHomeOnCurrentPosition && position == p.offset))
+    if (!s.homed || position != start || (method == obj::kHomeOnCurrentPosition && position == p.offset))
       started = true;
     if (watch) watch(position);
     return started && s.homed;
   });
   if (end == PollEnd::kInterrupted) Halt("home");
   return end == PollEnd::kDone;
+}
+
+void Axis::CheckStillRunning(const AxisStatus& s, const std::string& context, int32_t position) const {
+  Failure f;
+  if (s.alarm) {
+    f = IncompleteFailure(context,
+                          "the drive raised an alarm (code " + HexText(s.alarmCode, 4) + ") " + Where(position),
+                          "zarnctl alarms shows it; remove its cause, then zarnctl reset-alarm");
+  } else if (s.emergencyStop) {
+    f = IncompleteFailure(context, "the emergency stop was set " + Where(position),
+                          "zarnctl estop --release, then zarnctl enable");
+  } else if (!s.servoOn) {
+    f = IncompleteFailure(context, "the servo was switched off " + Where(position), "zarnctl enable");
+  } else {
+    return;
+  }
+  f.details["position"] = position;
+  throw f;
 }
 
 }  // namespace zarnctl

@@ -1,8 +1,9 @@
-// Safe motion on one drive: the rules that the commands share. A move starts
-// only on a drive that can move; a wait first sees the move start and then
-// in-position within the drive's window; an alarm or an emergency stop ends a
-// wait with a failure; homing always gets a rising edge; Ctrl+C during motion
-// stops the axis, and a second Ctrl+C sends the emergency stop.
+// Safe motion on one drive, through the C++ API (zarn::Drive): a move or a
+// homing starts only on a drive that can move; a wait first sees the move
+// start and then believes in-position; an alarm, an emergency stop or the servo
+// going off end a wait with a failure; homing always gets a rising edge. What
+// zarnctl adds: the waits look at Ctrl+C, which stops the axis (a second one
+// sends the emergency stop), and report progress.
 #pragma once
 
 #include <chrono>
@@ -21,7 +22,7 @@ struct AxisStatus {
   uint16_t alarmCode = 0;       // 0x603F, read when the alarm bit is set
   bool servoCommanded = false;  // servo enable bit of the command word
   bool emergencyStop = false;   // emergency stop bit of the command word: latched until released
-  bool servoOn = false;         // the drive carries torque: commanded, no emergency stop, no alarm
+  bool servoOn = false;         // the drive reports the motor energised
   bool alarm = false;
   bool inPosition = false;
   bool inVelocity = false;
@@ -30,18 +31,8 @@ struct AxisStatus {
   bool stopCommanded = false;
 };
 
-struct Profile {
-  uint32_t velocity = 0;
-  uint32_t acceleration = 0;
-  uint32_t deceleration = 0;
-};
-
-struct HomingProfile {
-  int32_t switchSpeed = 50000;
-  int32_t zeroSpeed = 10000;
-  uint32_t acceleration = 1000000;
-  int16_t offset = 0;
-};
+using Profile = zarn::Profile;
+using HomingProfile = zarn::HomingProfile;
 
 // Called at each poll of a wait with the position, for progress and samples.
 using Watcher = std::function<void(int32_t position)>;
@@ -60,7 +51,7 @@ class Axis {
   void Disable() const;
   void EmergencyStop() const;         // checked to be latched
   void ReleaseEmergencyStop() const;  // clears it and leaves the servo off
-  void ResetAlarm() const;            // fails when the alarm stays
+  void ResetAlarm() const;            // switches the servo off; fails when the alarm stays
   // Stops with the drive's stop deceleration and waits for standstill; the position.
   int32_t Stop() const;
 
@@ -70,9 +61,10 @@ class Axis {
   };
   // Starts a move (profile null: the profile the drive holds).
   Move StartMove(bool relative, int32_t value, const Profile* profile) const;
-  // True when in position within the window of the target, false when the
-  // time ran out; throws on an alarm, an emergency stop or the servo going off.
-  bool WaitMoveDone(const Move& move, const Watcher& watch) const;
+  // Waits for the move last started: true when it has ended in position,
+  // false when the time ran out; throws on an alarm, an emergency stop or the
+  // servo going off.
+  bool WaitMoveDone(const Watcher& watch) const;
   // Starts homing with a rising edge of the homing start bit; the position before it.
   int32_t StartHoming(int8_t method, const HomingProfile& profile) const;
   bool WaitHomed(int8_t method, const HomingProfile& profile, int32_t start, const Watcher& watch) const;
@@ -84,10 +76,10 @@ class Axis {
   void HaltIfInterrupted(const std::string& context) const;
 
  private:
-  AxisStatus CheckCanMove(const std::string& context) const;
-  void ClearStop(const AxisStatus& s) const;
   void SendEmergencyStop() const;
   void CheckStillRunning(const AxisStatus& s, const std::string& context, int32_t position) const;
+  // The failure for an error of the C++ API: its motion conditions said as zarnctl says them.
+  [[noreturn]] void Fail(const std::string& context, const Failure& f) const;
   bool WaitStandstill(bool escalate, bool* emergency) const;
   const Link& link_;
   std::chrono::milliseconds timeout_;

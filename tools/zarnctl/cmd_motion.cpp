@@ -47,7 +47,7 @@ struct MoveArgs {
 
 struct HomeArgs {
   int method = 0;
-  HomingProfile profile;
+  HomingProfile profile{50000, 10000, 1000000, 0};
   bool wait = false;
 
   void Define(CLI::App& c) {
@@ -82,7 +82,7 @@ Runner DefineMove(CLI::App& c) {
     }
     Progress bar(s.Out(), "moving");
     const double span = std::fabs(double(m.target) - m.start);
-    const bool done = axis.WaitMoveDone(m, [&](int32_t position) {
+    const bool done = axis.WaitMoveDone([&](int32_t position) {
       bar.Update(span > 0 ? std::fabs(double(position) - m.start) / span : 1.0, PositionNote(position));
     });
     bar.Done();
@@ -218,7 +218,8 @@ Runner DefineRecord(CLI::App& c) {
         const int32_t start = axis.StartHoming(int8_t(d->home.method), d->home.profile);
         ended = axis.WaitHomed(int8_t(d->home.method), d->home.profile, start, watch);
       } else {
-        ended = axis.WaitMoveDone(d->move.Start(link, axis), watch);
+        d->move.Start(link, axis);
+        ended = axis.WaitMoveDone(watch);
       }
       for (int i = 0; i < 5; ++i) {  // and at rest after it
         std::this_thread::sleep_for(std::chrono::milliseconds(a->interval));

@@ -93,11 +93,14 @@ Runner DefineObjects(CLI::App&) {
       table += line;
     }
     // Families addressed by number: by address only.
+    auto family = [](uint16_t base, const char* rest, const char* meaning) {
+      return Json{{"objects", HexText(base, 4) + rest}, {"meaning", meaning}};
+    };
     const Json families = Json::array({
-        Json{{"objects", "0x3100+n:01..0B"}, {"meaning", "index record n (0x3100+n:01 u16, :02-:07 i32, :08-:0B u16)"}},
-        Json{{"objects", "0x2702:n"}, {"meaning", "alarm history entry n (str)"}},
-        Json{{"objects", "0x21FF+n:00"}, {"meaning", "configuration of digital input signal n, n >= 1 (u16)"}},
-        Json{{"objects", "0x220F+n:00"}, {"meaning", "configuration of digital output signal n, n >= 1 (u16)"}},
+        family(obj::kIndexParameterBase, "+n:01..0B", "index record n (:01 u16, :02-:07 i32, :08-:0B u16)"),
+        family(obj::kAlarmHistory, ":n", "alarm history entry n (str)"),
+        family(obj::kInputSignalBase, "+n:00", "configuration of digital input signal n, n >= 1 (u16)"),
+        family(obj::kOutputSignalBase, "+n:00", "configuration of digital output signal n, n >= 1 (u16)"),
     });
     table += "\nBy address:\n";
     for (const Json& f : families)

@@ -90,12 +90,11 @@ void CheckDriveId(const ConnectionOptions& o) {
 }
 
 struct Connection::Parts {
-  platform::PortClaim port;
   std::unique_ptr<zarn::sim::Drive> simDrive;
   std::unique_ptr<zarn::sim::UdpEndpoint> simEndpoint;
 };
 
-Connection::Connection(uint8_t id, const Tracer* tracer) : link_(id, tracer) {}
+Connection::Connection(uint8_t id, const Tracer* tracer) : link_(id, tracer, &drive_) {}
 
 std::unique_ptr<Connection> Connection::Open(const ConnectionOptions& o, const Tracer* tracer) {
   CheckDriveId(o);
@@ -106,8 +105,10 @@ std::unique_ptr<Connection> Connection::Open(const ConnectionOptions& o, const T
 
   if (!o.serial.empty()) {
     c->where_ = "serial " + o.serial + " at " + std::to_string(o.baud) + " bit/s, drive " + std::to_string(id);
+    // Why a port cannot be used, the system tells: probed here and let go at once, as the
+    // library holds the port alone (locked) while it is open.
     std::string detail;
-    switch (c->parts_->port.Claim(o.serial, &detail)) {
+    switch (platform::PortClaim().Claim(o.serial, &detail)) {
       case platform::PortState::kOk: break;
       case platform::PortState::kMissing:
         throw ConnectionFailure(context, o.serial + " does not exist (" + detail + ")",
@@ -125,13 +126,14 @@ std::unique_ptr<Connection> Connection::Open(const ConnectionOptions& o, const T
       case platform::PortState::kOther:
         throw ConnectionFailure(context, "cannot open " + o.serial + " (" + detail + ")", "");
     }
-    const int32_t code = ZARN_SDRVOpen(id, o.serial.c_str(), o.baud);
-    if (code != ZARN_OK)
-      throw ConnectionFailure(context, MessageOf(code),
+    try {
+      c->drive_ = zarn::Drive::OpenSerial(id, o.serial, o.baud);
+    } catch (const zarn::Error& e) {
+      throw ConnectionFailure(context, MessageOf(e.code().value()),
                               "check the device name and the baud rate (--baud); the line settings may be "
                               "unsupported by the adapter",
-                              code);
-    c->open_ = true;
+                              e.code().value());
+    }
     return c;
   }
 
@@ -156,9 +158,11 @@ std::unique_ptr<Connection> Connection::Open(const ConnectionOptions& o, const T
   }
   c->where_ = std::string(o.sim ? "virtual drive, udp " : "udp ") + address + ":" + std::to_string(port) + ", drive " +
               std::to_string(id);
-  const int32_t code = ZARN_EDRVOpen(id, address.c_str(), port);
-  if (code != ZARN_OK) throw ConnectionFailure(context, MessageOf(code), HintFor(code), code);
-  c->open_ = true;
+  try {
+    c->drive_ = zarn::Drive::OpenUdp(id, address, port);
+  } catch (const zarn::Error& e) {
+    throw ConnectionFailure(context, MessageOf(e.code().value()), HintFor(e.code().value()), e.code().value());
+  }
   if (!AnsweredOpen(id))
     throw ConnectionFailure(context,
                             "nothing answered at " + address + ":" + std::to_string(port) +
@@ -168,9 +172,7 @@ std::unique_ptr<Connection> Connection::Open(const ConnectionOptions& o, const T
   return c;
 }
 
-Connection::~Connection() {
-  if (open_) ZARN_DriveClose(link_.Id());
-}
+Connection::~Connection() = default;  // the drive closes its connection
 
 Session::~Session() = default;
 

@@ -38,23 +38,16 @@ Runner DefineDemo(CLI::App&) {
     if (!udp.Ok() || !line.Ok())
       throw SystemFailure("demo", "cannot start the virtual drives: " + udp.Error() + line.Error());
 
-    // Both drives in this process's library: closed again however the demo ends.
-    struct Opened {
-      std::vector<int32_t> ids;
-      ~Opened() {
-        for (int32_t id : ids) ZARN_DriveClose(id);
-      }
-    } opened;
-    int32_t code = ZARN_EDRVOpen(1, "127.0.0.1", udp.Port());
-    if (code != ZARN_OK) throw LibraryFailure("open drive 1 over UDP", code);
-    opened.ids.push_back(1);
+    // Both drives through the C++ API, closed again however the demo ends.
+    zarn::Drive apis[2];
+    const Link links[] = {Link(1, s.Trace(), &apis[0]), Link(2, s.Trace(), &apis[1])};
+    links[0].Api("open drive 1 over UDP",
+                 [&](zarn::Drive& d) { d = zarn::Drive::OpenUdp(1, "127.0.0.1", udp.Port()); });
     out.Say("drive 1: UDP 127.0.0.1:" + std::to_string(udp.Port()));
-    code = ZARN_SDRVOpen(2, line.Path().c_str(), 115200);
-    if (code != ZARN_OK) throw LibraryFailure("open drive 2 on the serial line", code);
-    opened.ids.push_back(2);
+    links[1].Api("open drive 2 on the serial line",
+                 [&](zarn::Drive& d) { d = zarn::Drive::OpenSerial(2, line.Path(), 115200); });
     out.Say("drive 2: serial " + line.Path() + " at 115200 bit/s\n");
 
-    const Link links[] = {Link(1, s.Trace()), Link(2, s.Trace())};
     const Axis axis1(links[0], std::chrono::seconds(10));
     std::vector<Sample> samples;
     const auto t0 = std::chrono::steady_clock::now();
@@ -67,8 +60,8 @@ Runner DefineDemo(CLI::App&) {
             Sample{std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), position, velocity});
     };
     auto move = [&](const Axis& axis, bool relative, int32_t value, const Profile& p) {
-      if (!axis.WaitMoveDone(axis.StartMove(relative, value, &p), record))
-        throw IncompleteFailure("demo", "a move did not end in position");
+      axis.StartMove(relative, value, &p);
+      if (!axis.WaitMoveDone(record)) throw IncompleteFailure("demo", "a move did not end in position");
       return axis.Position();
     };
 
@@ -78,10 +71,7 @@ Runner DefineDemo(CLI::App&) {
       out.Say("-- drive " + std::to_string(link.Id()));
       axis.Enable();
       out.Say("servo enabled");
-      HomingProfile homing;
-      homing.switchSpeed = 200000;
-      homing.zeroSpeed = 20000;
-      homing.acceleration = 4000000;
+      const HomingProfile homing{200000, 20000, 4000000, 0};
       const int32_t start = axis.StartHoming(1, homing);
       if (!axis.WaitHomed(1, homing, start, record)) throw IncompleteFailure("demo", "homing did not end");
       out.Say("homed on the home sensor: position " + std::to_string(axis.Position()));
@@ -98,7 +88,8 @@ Runner DefineDemo(CLI::App&) {
     out.Say("\n-- an alarm on drive 1: a move past the positive limit switch at " + std::to_string(kPositiveLimit));
     Json alarm = Json::object();
     try {
-      axis1.WaitMoveDone(axis1.StartMove(false, 80000, nullptr), record);
+      axis1.StartMove(false, 80000, nullptr);
+      axis1.WaitMoveDone(record);
       throw IncompleteFailure("demo", "the move past the limit switch raised no alarm");
     } catch (const Failure& f) {
       if (f.kind != "incomplete" || !axis1.Status().alarm) throw;
@@ -109,9 +100,10 @@ Runner DefineDemo(CLI::App&) {
     out.Say("alarm raised, code " + HexText(raised.alarmCode, 4) + ", history: " + Printable(history));
     alarm["code"] = raised.alarmCode;
     alarm["history"] = history;
-    axis1.ResetAlarm();
+    axis1.ResetAlarm();  // which also switches the servo off
     out.Say("after the alarm reset: alarm cleared");
     alarm["cleared"] = true;
+    axis1.Enable();
     const int32_t back = move(axis1, false, 0, Profile{100000, 1000000, 1000000});
     out.Say("moved back to " + std::to_string(back));
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "platform.h"
-#include "zarn/zarn_errors.h"
+#include "zarn/zarn.hpp"
 
 namespace zarnctl {
 
@@ -45,15 +45,7 @@ Failure IncompleteFailure(const std::string& context, const std::string& message
   return f;
 }
 
-std::string MessageOf(int32_t code) {
-  switch (code) {
-#define ZARNCTL_MESSAGE_(value, name, message) \
-  case value: return message;
-    ZARN_ERROR_LIST(ZARNCTL_MESSAGE_)
-#undef ZARNCTL_MESSAGE_
-    default: return "Unknown Error.";
-  }
-}
+std::string MessageOf(int32_t code) { return zarn::error_category().message(code); }
 
 std::string HintFor(int32_t code) {
   switch (code) {

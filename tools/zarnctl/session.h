@@ -7,9 +7,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "output.h"
-#include "zarn/zarn.h"
+#include "zarn/zarn.hpp"
 
 namespace zarnctl {
 
@@ -40,12 +41,13 @@ class Tracer {
   Clock::time_point origin_ = Clock::now();
 };
 
-// One connected drive id. Every call to the library goes through Call, so
-// that --trace sees it.
+// One connected drive id. Every call to the library goes through Call (the C
+// functions) or Api (the C++ API's zarn::Drive), so that --trace sees it.
 class Link {
  public:
-  Link(uint8_t id, const Tracer* tracer) : id_(id), tracer_(tracer) {}
+  Link(uint8_t id, const Tracer* tracer, zarn::Drive* drive = nullptr) : id_(id), tracer_(tracer), drive_(drive) {}
   uint8_t Id() const { return id_; }
+  zarn::Drive* Drive() const { return drive_; }
 
   template <typename F, typename... A>
   int32_t Call(const std::string& what, F function, A... args) const {
@@ -60,10 +62,29 @@ class Link {
     const int32_t code = Call(what, function, args...);
     if (code != ZARN_OK) throw LibraryFailure(what, code);
   }
+  // Runs f on the C++ API's drive; a zarn::Error is thrown as a failure of `what`.
+  template <typename F>
+  auto Api(const std::string& what, F f) const {
+    const auto start = Tracer::Clock::now();
+    try {
+      if constexpr (std::is_void_v<decltype(f(*drive_))>) {
+        f(*drive_);
+        if (tracer_->enabled) tracer_->After(what, id_, ZARN_OK, start);
+      } else {
+        auto result = f(*drive_);
+        if (tracer_->enabled) tracer_->After(what, id_, ZARN_OK, start);
+        return result;
+      }
+    } catch (const zarn::Error& e) {
+      if (tracer_->enabled) tracer_->After(what, id_, e.code().value(), start);
+      throw LibraryFailure(what, e.code().value());
+    }
+  }
 
  private:
   uint8_t id_;
   const Tracer* tracer_;
+  zarn::Drive* drive_;
 };
 
 // Opens the drive named by the options, with the checks that turn a failed
@@ -80,10 +101,10 @@ class Connection {
  private:
   struct Parts;
   Connection(uint8_t id, const Tracer* tracer);
+  std::unique_ptr<Parts> parts_;  // the port claim and a virtual drive outlive the connection
+  zarn::Drive drive_;
   Link link_;
   std::string where_;
-  bool open_ = false;
-  std::unique_ptr<Parts> parts_;
 };
 
 // Whether an Ethernet drive answered the identification read of its open.

@@ -49,15 +49,16 @@ void ShowNativeMessageBox(const char* text) { fprintf(stderr, "zarn: %s\n", text
 
 void NativeDebugTrace(const char* text) { syslog(LOG_DEBUG, "zarn: %s", text); }
 
-bool AnsiToUtf16(const char* text, uint16_t* out, size_t capacity) {
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+bool FileNameToUtf16(const char* name, uint16_t* out, size_t capacity) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(name);
   size_t n = 0;
   while (*p) {
     uint32_t c = *p++;
     int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    if ((c >= 0x80 && c < 0xC0) || c > 0xF4) return false;  // not the start of a UTF-8 sequence
     if (extra) c &= 0x3Fu >> extra;
     for (; extra > 0 && (*p & 0xC0) == 0x80; --extra) c = (c << 6) | (*p++ & 0x3Fu);
-    if (extra > 0 || c > 0x10FFFF) c = 0xFFFD;  // a broken sequence
+    if (extra > 0 || c > 0x10FFFF) return false;  // a broken sequence names no file
     if (c >= 0x10000) {
       if (n + 2 >= capacity) return false;
       c -= 0x10000;
@@ -75,6 +76,7 @@ bool AnsiToUtf16(const char* text, uint16_t* out, size_t capacity) {
 
 bool SocketLibraryStartup() { return true; }
 void SocketLibraryCleanup() {}
+bool ProcessExiting() { return false; }
 
 namespace {
 // The time timeoutMs from now on the given clock, for the timed waits.

@@ -4,6 +4,7 @@
 
 #include <stdio.h>
 
+#include <atomic>
 #include <new>
 
 #include "platform/platform.h"
@@ -33,16 +34,41 @@ void SleepMicros(uint32_t microseconds) { Sleep((microseconds + 999u) / 1000u); 
 void ShowNativeMessageBox(const char* text) { MessageBoxA(nullptr, text, "zarn", MB_OK | MB_APPLMODAL); }
 void NativeDebugTrace(const char* text) { OutputDebugStringA(text); }
 
-bool AnsiToUtf16(const char* text, uint16_t* out, size_t capacity) {
-  int n = MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, reinterpret_cast<wchar_t*>(out), static_cast<int>(capacity));
+bool FileNameToUtf16(const char* name, uint16_t* out, size_t capacity) {
+  // CreateFileA reads the name in this code page, whatever the thread's locale.
+  const UINT codePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+  int n = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, name, -1, reinterpret_cast<wchar_t*>(out),
+                              static_cast<int>(capacity));
   return n > 0;
 }
 
+namespace {
+SRWLOCK g_socketLibraryLock = SRWLOCK_INIT;  // no constructor: usable before and after static objects
+int g_socketLibraryUses = 0;
+std::atomic<bool> g_processExiting{false};
+}  // namespace
+
 bool SocketLibraryStartup() {
-  WSADATA data;
-  return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  AcquireSRWLockExclusive(&g_socketLibraryLock);
+  bool ok = true;
+  if (g_socketLibraryUses == 0) {
+    WSADATA data;
+    ok = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }
+  if (ok) ++g_socketLibraryUses;
+  ReleaseSRWLockExclusive(&g_socketLibraryLock);
+  return ok;
 }
-void SocketLibraryCleanup() { WSACleanup(); }
+
+void SocketLibraryCleanup() {
+  AcquireSRWLockExclusive(&g_socketLibraryLock);
+  if (g_socketLibraryUses > 0 && --g_socketLibraryUses == 0) WSACleanup();
+  ReleaseSRWLockExclusive(&g_socketLibraryLock);
+}
+
+bool ProcessExiting() { return g_processExiting.load(); }
+// Called by the DLL entry when the process detaches the library as it ends.
+void NoteProcessExit() { g_processExiting.store(true); }
 
 // ---------------------------------------------------------------- Event
 struct Event::Impl {
@@ -111,51 +137,81 @@ void FairMutex::Unlock() {
 }
 
 // ---------------------------------------------------------------- Thread
+// Each thread holds a reference to the module its code is in and gives it
+// back with FreeLibraryAndExitThread, so the module stays mapped until the
+// thread has left it. Its routine returning is signalled on an event of its
+// own: a thread that has returned and waits to exit (at an unload it cannot
+// exit before the loader lock is free) counts as ended.
 struct Thread::Impl {
   HANDLE handle;
+  HANDLE returned;
 };
 
 namespace {
 struct StartBlock {
   Thread::Routine routine;
   void* argument;
+  HANDLE returned;  // the thread's own duplicate, closed by the thread
+  HMODULE module;
 };
+
 DWORD WINAPI Trampoline(LPVOID p) {
   StartBlock block = *static_cast<StartBlock*>(p);
   delete static_cast<StartBlock*>(p);
-  return block.routine(block.argument);
+  const DWORD code = block.routine(block.argument);
+  SetEvent(block.returned);
+  CloseHandle(block.returned);
+  FreeLibraryAndExitThread(block.module, code);
+}
+
+void CloseAll(HANDLE a, HANDLE b) {
+  if (a) CloseHandle(a);
+  if (b) CloseHandle(b);
 }
 }  // namespace
 
 Thread::Thread() : impl_(nullptr) {}
 Thread::~Thread() {
   if (impl_) {
-    CloseHandle(impl_->handle);
+    CloseAll(impl_->handle, impl_->returned);
     delete impl_;
   }
 }
 
 bool Thread::Start(Routine routine, void* argument) {
   if (impl_) return false;
-  StartBlock* block = new (std::nothrow) StartBlock{routine, argument};
-  if (!block) return false;
-  HANDLE h = CreateThread(nullptr, 0, Trampoline, block, 0, nullptr);
-  if (!h) {
+  Impl* impl = new (std::nothrow) Impl{nullptr, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+  StartBlock* block = new (std::nothrow) StartBlock{routine, argument, nullptr, nullptr};
+  HANDLE process = GetCurrentProcess();
+  bool ready = impl && block && impl->returned &&
+               DuplicateHandle(process, impl->returned, process, &block->returned, 0, FALSE, DUPLICATE_SAME_ACCESS) &&
+               GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&Trampoline),
+                                  &block->module);
+  if (ready) impl->handle = CreateThread(nullptr, 0, Trampoline, block, 0, nullptr);
+  if (ready && impl->handle) {
+    impl_ = impl;
+    return true;
+  }
+  if (block) {
+    if (block->module) FreeLibrary(block->module);
+    CloseAll(block->returned, nullptr);
     delete block;
-    return false;
   }
-  impl_ = new (std::nothrow) Impl{h};
-  if (!impl_) {
-    CloseHandle(h);
-    return false;
+  if (impl) {
+    CloseAll(impl->returned, nullptr);
+    delete impl;
   }
-  return true;
+  return false;
 }
 
 bool Thread::Join(uint32_t timeoutMs) {
   if (!impl_) return true;
-  if (WaitForSingleObject(impl_->handle, timeoutMs) != WAIT_OBJECT_0) return false;
-  CloseHandle(impl_->handle);
+  // Either the routine has returned, or the thread is gone without returning
+  // (ended by the system).
+  HANDLE ends[2] = {impl_->returned, impl_->handle};
+  const DWORD r = WaitForMultipleObjects(2, ends, FALSE, timeoutMs);
+  if (r != WAIT_OBJECT_0 && r != WAIT_OBJECT_0 + 1) return false;
+  CloseAll(impl_->handle, impl_->returned);
   delete impl_;
   impl_ = nullptr;
   return true;

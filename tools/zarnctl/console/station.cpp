@@ -14,7 +14,7 @@ constexpr std::chrono::milliseconds kRetryPeriod{500};
 
 Station::Station(zarn::Drive drive, std::string where, Clock::time_point origin)
     : drive_(std::move(drive)),
-      link_(drive_.id(), &tracer_),
+      link_(drive_.id(), &tracer_, &drive_),
       id_(drive_.id()),
       where_(std::move(where)),
       origin_(origin) {}
