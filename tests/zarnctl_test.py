@@ -240,7 +240,7 @@ class Motion(Case):
     def test_homing_twice_homes_twice(self):
         sim = self.sim("--home-switch", "-3000")
         self.one(sim.conn, "enable")
-        for method, offset in [("1", "0"), ("1", "500"), ("35", "100"), ("35", "200")]:
+        for method, offset in [("1", "0"), ("1", "500"), ("1", "500"), ("35", "100"), ("35", "200")]:
             out = self.one(sim.conn, "home", "--method", method, "--offset", offset, "--wait")
             self.assertEqual((True, int(offset)), (out["homed"], out["position"]), (method, offset))
             self.assertEqual(int(offset), self.value(sim.conn, "ActualPosition"))

@@ -73,7 +73,7 @@ Runner DefineDemo(CLI::App&) {
       out.Say("servo enabled");
       const HomingProfile homing{200000, 20000, 4000000, 0};
       const int32_t start = axis.StartHoming(1, homing);
-      if (!axis.WaitHomed(1, homing, start, record)) throw IncompleteFailure("demo", "homing did not end");
+      if (!axis.WaitHomed(homing, start, record)) throw IncompleteFailure("demo", "homing did not end");
       out.Say("homed on the home sensor: position " + std::to_string(axis.Position()));
       int32_t position = move(axis, false, 40000, Profile{100000, 400000, 400000});
       out.Say("absolute move to 40000: position " + std::to_string(position) + ", in position");
