@@ -1,7 +1,4 @@
 // zarn-sim: virtual servo drives on UDP and on a serial line.
-#include <signal.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,13 +8,11 @@
 
 #include "drive.h"
 #include "endpoints.h"
+#include "platform.h"
 
 using namespace zarn::sim;
 
 namespace {
-
-volatile sig_atomic_t g_stop = 0;
-void OnSignal(int) { g_stop = 1; }
 
 const char kHelp[] =
     "usage: zarn-sim [options]\n"
@@ -28,8 +23,10 @@ const char kHelp[] =
     "Transports (at least one):\n"
     "  --udp HOST:PORT       one UDP socket per drive: the first drive on PORT, the\n"
     "                        next ones on PORT+1, PORT+2, ... (PORT 0: free ports)\n"
-    "  --serial-pty          a new pseudo-terminal carrying all drives (path printed)\n"
+    "  --serial-pty          a new pseudo-terminal carrying all drives (path printed;\n"
+    "                        not on Windows, which has no pseudo-terminals)\n"
     "  --serial DEVICE       an existing serial device carrying all drives\n"
+    "                        (/dev/ttyUSB0, COM3; e.g. one end of a null-modem pair)\n"
     "  --baud N              speed of --serial DEVICE (default 115200)\n"
     "\n"
     "Drives:\n"
@@ -58,7 +55,7 @@ const char kHelp[] =
     "  --trace               print every request and reply in hex\n"
     "  --help                this text\n"
     "\n"
-    "It runs until SIGINT or SIGTERM.\n";
+    "It runs until Ctrl+C or SIGTERM (on Windows also until its console closes).\n";
 
 bool ParseHostPort(const char* text, std::string* host, uint16_t* port) {
   const char* colon = strrchr(text, ':');
@@ -79,6 +76,7 @@ int Fail(const char* what, const char* value) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  os::PrepareForStopRequest();
   std::string udpHost, serialDevice, statePath;
   uint16_t udpPort = 0;
   bool udp = false, pty = false, trace = false;
@@ -168,6 +166,7 @@ int main(int argc, char** argv) {
     }
   }
   if (!udp && !pty && serialDevice.empty()) return Fail("give --udp, --serial-pty or --serial", nullptr);
+  if (pty && !serialDevice.empty()) return Fail("one serial line: give --serial-pty or --serial, not both", nullptr);
   if (ids.empty()) ids.push_back(1);
 
   std::vector<std::unique_ptr<Drive>> drives;
@@ -198,11 +197,7 @@ int main(int argc, char** argv) {
   }
   fflush(stdout);
 
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  while (!g_stop) pause();
+  os::WaitForStopRequest();
   serial.reset();
   udpEndpoints.clear();
   drives.clear();
