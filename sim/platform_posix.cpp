@@ -71,8 +71,7 @@ bool UdpSocket::Bind(const std::string& host, uint16_t port, std::string* error)
 int UdpSocket::Receive(uint8_t* buffer, size_t capacity, Sender* from, int timeoutMs) {
   if (!Readable(Fd(handle_), timeoutMs)) return 0;
   socklen_t length = sizeof from->address;
-  const ssize_t n =
-      recvfrom(Fd(handle_), buffer, capacity, 0, reinterpret_cast<sockaddr*>(from->address), &length);
+  const ssize_t n = recvfrom(Fd(handle_), buffer, capacity, 0, reinterpret_cast<sockaddr*>(from->address), &length);
   from->length = static_cast<int>(length);
   return n < 0 ? -1 : static_cast<int>(n);
 }
