@@ -263,8 +263,13 @@ ZARN_API int32_t ZARN_CALL ZARN_IsHomeSensor(uint8_t driveId, int *value);
 ZARN_API int32_t ZARN_CALL ZARN_IsTorqueLimit(uint8_t driveId, int *value);
 ZARN_API int32_t ZARN_CALL ZARN_GetDigitalInputs(uint8_t driveId, uint32_t *value);
 ZARN_API int32_t ZARN_CALL ZARN_GetDigitalOutputs(uint8_t driveId, uint32_t *value);
-/** Exported as ?ZARN_SetDigitalOutputs@@YGHEK@Z on 32-bit Windows. */
+/** Exported as ?ZARN_SetDigitalOutputs@@YGHEK@Z on 32-bit Windows, which the import libraries
+ *  libzarn.dll.a and zarn.lib (with the directive below) bind this declaration to. */
 ZARN_API int32_t ZARN_CALL ZARN_SetDigitalOutputs(uint8_t driveId, uint32_t outputs);
+#if defined(_MSC_VER) && defined(_M_IX86) && !defined(ZARN_BUILDING_LIBRARY)
+#pragma comment(linker, "/alternatename:_ZARN_SetDigitalOutputs@8=?ZARN_SetDigitalOutputs@@YGHEK@Z")
+#pragma comment(linker, "/alternatename:__imp__ZARN_SetDigitalOutputs@8=__imp_?ZARN_SetDigitalOutputs@@YGHEK@Z")
+#endif
 ZARN_API int32_t ZARN_CALL ZARN_SetDigitalOutputsWithMask(uint8_t driveId, uint32_t outputs, uint32_t mask);
 ZARN_API int32_t ZARN_CALL ZARN_GetDigitalInputSignals(uint8_t driveId, uint8_t number, uint16_t *signal,
                                                        uint16_t *flag);

@@ -113,10 +113,7 @@ ZARN_API int32_t ZARN_CALL ZARN_ReadString(uint8_t driveId, uint16_t index, uint
 ZARN_API int32_t ZARN_CALL ZARN_WriteString(uint8_t driveId, uint16_t index, uint8_t subIndex, const char* text) {
   if (!text) return RejectArgument();
   size_t length = strnlen(text, kDataBufferSize + 1);
-  if (length > kDataBufferSize) {
-    SetLastError(ZARN_E_STRING_TOO_LONG);
-    return ZARN_E_STRING_TOO_LONG;
-  }
+  if (length > kDataBufferSize) return Record(ZARN_E_STRING_TOO_LONG);
   uint8_t buffer[kDataBufferSize] = {};
   memcpy(buffer, text, length);
   return WriteObject(driveId, index, subIndex, buffer, static_cast<uint16_t>(length));
@@ -161,8 +158,7 @@ ZARN_API int32_t ZARN_CALL ZARN_BinToStr(char* text, const uint8_t* data, int32_
     text[2 * i + 1] = kDigits[data[i] & 0x0F];
   }
   text[2 * n] = '\0';
-  SetLastError(ZARN_OK);
-  return ZARN_OK;
+  return Record(ZARN_OK);
 }
 
 ZARN_API int32_t ZARN_CALL ZARN_StrToBin(const char* text, uint8_t* data) {
@@ -175,8 +171,7 @@ ZARN_API int32_t ZARN_CALL ZARN_StrToBin(const char* text, uint8_t* data) {
       data[i] = (hi < 0 || lo < 0) ? 0 : static_cast<uint8_t>(hi * 16 + lo);
     }
   }
-  SetLastError(ZARN_OK);
-  return ZARN_OK;
+  return Record(ZARN_OK);
 }
 
 }  // extern "C"

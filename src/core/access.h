@@ -11,10 +11,7 @@
 namespace zarn {
 
 // Rejects a call before any request: records and returns ZARN_E_INVALID_PARAM.
-inline int32_t RejectArgument() {
-  SetLastError(ZARN_E_INVALID_PARAM);
-  return ZARN_E_INVALID_PARAM;
-}
+inline int32_t RejectArgument() { return Record(ZARN_E_INVALID_PARAM); }
 
 template <typename T>
 T FromBigEndian(const uint8_t* bytes) {

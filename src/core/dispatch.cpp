@@ -48,10 +48,7 @@ int32_t ReadObject(uint8_t driveId, uint16_t index, uint8_t subIndex, uint8_t* o
   packet.subIndex = subIndex;
   ITransport* transport = nullptr;
   int32_t code = Route(&packet, &transport);
-  if (code != ZARN_OK) {
-    SetLastError(code);
-    return code;
-  }
+  if (code != ZARN_OK) return Record(code);
   code = transport->Transact(&packet);
   SetLastError(code);
   // The reply bytes are copied whatever the outcome, never past the caller's buffer.
@@ -72,8 +69,7 @@ int32_t WriteObject(uint8_t driveId, uint16_t index, uint8_t subIndex, const uin
   ITransport* transport = nullptr;
   int32_t code = Route(&packet, &transport);
   if (code == ZARN_OK) code = transport->Transact(&packet);
-  SetLastError(code);
-  return code;
+  return Record(code);
 }
 
 }  // namespace zarn

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "platform/platform.h"
 #include "zarn/zarn.h"
@@ -10,19 +11,46 @@
 namespace zarn {
 
 namespace {
-LibraryState g_state;
+// The state is built in storage of its own, so that the unload can leave it
+// in place for a thread that would not end (see ~Lifetime).
+alignas(LibraryState) unsigned char g_storage[sizeof(LibraryState)];
+LibraryState* const g_state = reinterpret_cast<LibraryState*>(g_storage);
+
+// Closes every connection once: the slots, last first, then the serial line.
+// True when every thread of the library has ended.
+bool CloseConnections(LibraryState& s) {
+  bool ended = true;
+  for (int i = kEthernetSlotCount - 1; i >= 0; --i) {
+    s.ethernetSlots[i].Close();
+    ended = ended && !s.ethernetSlots[i].HasThread();
+  }
+  s.serialClient.Close();
+  return ended && !s.serialClient.HasThread();
+}
+
+struct Lifetime {
+  Lifetime() { new (g_storage) LibraryState; }
+  // The unload. When the process is ending, nothing is released (see
+  // platform::ProcessExiting). Otherwise the connections are closed and the
+  // objects destroyed in reverse order. On Windows no thread of the library
+  // runs by then (each holds the library loaded while it does), so nothing is
+  // waited for under the loader lock; on posix the threads are woken and
+  // joined. Should one not end, the state stays as it is: the thread keeps
+  // its handle, its buffers and its locks.
+  ~Lifetime() {
+    if (platform::ProcessExiting()) return;
+    if (CloseConnections(*g_state)) g_state->~LibraryState();
+  }
+} g_lifetime;
 
 const char* const kMessages[ZARN_ERROR_COUNT] = {
 #define ZARN_MESSAGE_(code, name, message) message,
     ZARN_ERROR_LIST(ZARN_MESSAGE_)
 #undef ZARN_MESSAGE_
 };
-
-// The library carries no text of its own for this failure.
-const char kSocketInitFailed[] = "The socket library could not be initialised.";
 }  // namespace
 
-LibraryState& State() { return g_state; }
+LibraryState& State() { return *g_state; }
 
 const char* ErrorMessage(int32_t code) {
   uint32_t u = static_cast<uint32_t>(code);
@@ -30,12 +58,10 @@ const char* ErrorMessage(int32_t code) {
   return kMessages[u];
 }
 
+// The socket library is not started here: the first Ethernet connection
+// starts it, outside the system's loader lock (see CVirtualEthernet::Open).
 int32_t LibraryInit() {
   LibraryState& s = State();
-  if (!platform::SocketLibraryStartup()) {
-    platform::ShowMessageBox(kSocketInitFailed);
-    return 0;
-  }
   memset(s.errorText, 0, sizeof s.errorText);
   for (auto& entry : s.connectionTable) entry.store(kConnectionNone);
   s.socketTimeout.store(3);
@@ -44,10 +70,6 @@ int32_t LibraryInit() {
 }
 
 CZARNApp::CZARNApp() : started_(false) {
-  if (!platform::SocketLibraryStartup()) {
-    platform::ShowMessageBox(kSocketInitFailed);
-    return;
-  }
   LibraryInit();
   started_ = true;
 }
@@ -73,8 +95,7 @@ ZARN_API int32_t ZARN_CALL ZARN_GetErrorString(char* text) {
     memcpy(text, source, n);
     text[n] = '\0';
   }
-  SetLastError(ZARN_OK);
-  return ZARN_OK;
+  return Record(ZARN_OK);
 }
 
 ZARN_API int32_t ZARN_CALL ZARN_GetZarnDllVersion(int32_t* version) {

@@ -6,6 +6,7 @@
 
 #include "core/packet.h"
 #include "ethernet/meiethernet.h"
+#include "platform/platform.h"
 #include "serial/meiserial.h"
 
 namespace zarn {
@@ -33,7 +34,8 @@ struct LibraryState {
   std::atomic<uint8_t> connectionTable[256] = {};
   std::atomic<int32_t> socketTimeout{0};
   std::atomic<int32_t> connectTimeout{0};
-  std::atomic_flag ethernetCloseLock = ATOMIC_FLAG_INIT;
+  // Ethernet opens and closes, with the master's bring-up and stop, one at a time.
+  platform::Mutex ethernetCloseLock;
 
   // Objects, built in this order at load and destroyed in reverse.
   CMeiSerial serialClient;
@@ -48,6 +50,11 @@ LibraryState& State();
 int32_t LibraryInit();
 
 inline void SetLastError(int32_t code) { State().lastError.store(code, std::memory_order_relaxed); }
+// Records code as the last error and returns it: how an export ends with a code.
+inline int32_t Record(int32_t code) {
+  SetLastError(code);
+  return code;
+}
 inline uint8_t ConnectionOf(uint8_t driveId) { return State().connectionTable[driveId].load(); }
 inline void SetConnection(uint8_t driveId, uint8_t kind) { State().connectionTable[driveId].store(kind); }
 

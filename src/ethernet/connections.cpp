@@ -16,11 +16,6 @@ namespace {
 constexpr uint16_t kOpenProbeObject = 0x2003;
 constexpr uint16_t kCurrentGainObject = 0x2514;
 
-int32_t Record(int32_t code) {
-  SetLastError(code);
-  return code;
-}
-
 bool ValidDriveId(int32_t driveId) { return driveId >= 0 && driveId <= 255; }
 
 // True when another slot than `except` still holds an open connection.
@@ -30,6 +25,8 @@ bool OtherSlotOpen(int except) {
   return false;
 }
 
+// Under ethernetCloseLock: bringing the master up and opening a slot cannot
+// interleave with a close that stops the master with its last connection.
 int32_t OpenEthernetDrive(const char* setupFile, uint8_t driveId, const char* address, uint16_t port) {
   LibraryState& s = State();
   if (ConnectionOf(driveId) != kConnectionNone) return ZARN_E_ETH_OPEN;
@@ -46,28 +43,22 @@ int32_t OpenEthernetDrive(const char* setupFile, uint8_t driveId, const char* ad
   }
   slot.SetDriveId(driveId);
   SetConnection(driveId, kConnectionEthernet);
-  uint8_t scratch[kPacketDataSize];
-  ReadObject(driveId, kOpenProbeObject, 0, scratch, sizeof scratch);  // its outcome is not looked at
+  s.lastConnectionKind.store(kConnectionEthernet);
   return ZARN_OK;
 }
 
 int32_t CloseEthernetDrive(uint8_t driveId) {
   LibraryState& s = State();
-  while (s.ethernetCloseLock.test_and_set(std::memory_order_acquire)) platform::YieldThread();
-  int32_t code = ZARN_E_ETH_CLOSE;
+  platform::LockGuard lock(s.ethernetCloseLock);
   // Drive id n lives in slot n; id 0 can be closed like any other.
-  if (driveId < kEthernetSlotCount) {
-    CMeiEthernet& slot = s.ethernetSlots[driveId];
-    if (slot.DriveId() == driveId && ConnectionOf(driveId) == kConnectionEthernet) {
-      // The master stops only with its last connection.
-      slot.Disconnect(!OtherSlotOpen(driveId));
-      slot.SetDriveId(0);
-      SetConnection(driveId, kConnectionNone);
-      code = ZARN_OK;
-    }
-  }
-  s.ethernetCloseLock.clear(std::memory_order_release);
-  return Record(code);
+  if (driveId >= kEthernetSlotCount) return ZARN_E_ETH_CLOSE;
+  CMeiEthernet& slot = s.ethernetSlots[driveId];
+  if (slot.DriveId() != driveId || ConnectionOf(driveId) != kConnectionEthernet) return ZARN_E_ETH_CLOSE;
+  // The master stops only with its last connection.
+  slot.Disconnect(!OtherSlotOpen(driveId));
+  slot.SetDriveId(0);
+  SetConnection(driveId, kConnectionNone);
+  return ZARN_OK;
 }
 
 template <typename Copy>
@@ -95,15 +86,19 @@ extern "C" {
 
 ZARN_API int32_t ZARN_CALL ZARN_EDRVOpen(int32_t driveId, const char* address, uint16_t port) {
   if (!ValidDriveId(driveId)) return Record(ZARN_E_ID_RANGE);
-  if (!address) return Record(ZARN_E_INVALID_PARAM);
+  // Only a dotted IPv4 address names a drive; anything else would be sent to 255.255.255.255.
+  if (!IsDottedIPv4(address)) return Record(ZARN_E_INVALID_PARAM);
   const uint8_t id = static_cast<uint8_t>(driveId);
-  if (ConnectionOf(id) != kConnectionNone) return Record(ZARN_E_ETH_OPEN);
   char setupFile[kSetupFileSize];
   snprintf(setupFile, sizeof setupFile, "%s", State().eoeSetupFile);
-  const int32_t code = OpenEthernetDrive(setupFile, id, address, port);
+  int32_t code;
+  {
+    platform::LockGuard lock(State().ethernetCloseLock);
+    code = OpenEthernetDrive(setupFile, id, address, port);
+  }
   if (code == ZARN_OK) {
-    State().lastConnectionKind.store(kConnectionEthernet);
-    SetConnection(id, kConnectionEthernet);
+    uint8_t scratch[kPacketDataSize];
+    ReadObject(id, kOpenProbeObject, 0, scratch, sizeof scratch);  // its outcome is not looked at
   }
   return Record(code);
 }
@@ -114,10 +109,9 @@ ZARN_API int32_t ZARN_CALL ZARN_DriveClose(int32_t driveId) {
   switch (ConnectionOf(id)) {
     case kConnectionSerial:
       // One port carries every serial drive: closing one closes the line.
-      State().serialClient.CloseLine();
-      SetConnection(id, kConnectionNone);
+      State().serialClient.CloseLine(id);
       break;
-    case kConnectionEthernet: CloseEthernetDrive(id); break;
+    case kConnectionEthernet: Record(CloseEthernetDrive(id)); break;
     default: break;
   }
   return Record(ZARN_OK);

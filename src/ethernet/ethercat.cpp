@@ -1,5 +1,7 @@
 #include "ethernet/ethercat.h"
 
+#include <cstdio>
+
 #include "platform/platform.h"
 #include "zarn/zarn.h"
 
@@ -13,15 +15,22 @@ typedef int32_t(ZARN_CALL* SetOnlineModeFn)(int32_t);
 typedef int32_t(ZARN_CALL* StopFn)();
 
 constexpr int32_t kDirectIpOnlineMode = 2;
+constexpr int32_t kBrokenOnlineMode = 0;
 
 struct Binding {
   platform::Mutex lock;
   bool loaded = false;
+  bool broken = false;
+  char reason[400] = "";
   platform::DynamicLibrary library;
   InitKernelFn initKernel = nullptr;
   GetOnlineModeFn getOnlineMode = nullptr;
   SetOnlineModeFn setOnlineMode = nullptr;
   StopFn stop = nullptr;
+  // Once loaded, the master library stays loaded until the process ends.
+  // Unloading it with ours would run its own unload under the system's
+  // loader lock, where a master that waits for its threads hangs.
+  ~Binding() { library.KeepLoaded(); }
 };
 
 Binding& TheBinding() {
@@ -43,32 +52,57 @@ void EtherCatMaster::Load() {
   b.loaded = true;
   char name[64];
   platform::DynamicLibrary::FileName("API_EtherCAT", name, sizeof name);
-  if (b.library.Open(name)) {
-    b.initKernel = reinterpret_cast<InitKernelFn>(b.library.Resolve("RMC_InitKernel"));
-    b.getOnlineMode = reinterpret_cast<GetOnlineModeFn>(b.library.Resolve("RMC_GetOnlineMode"));
-    b.setOnlineMode = reinterpret_cast<SetOnlineModeFn>(b.library.Resolve("RMC_SetOnlineMode"));
-    b.stop = reinterpret_cast<StopFn>(b.library.Resolve("RMC_Stop"));
-    if (b.initKernel && b.getOnlineMode && b.setOnlineMode && b.stop) return;
-    platform::DebugTrace("ethercat: API_EtherCAT lacks an RMC_ entry point; using the built-in direct-IP master");
-    b.library.Close();
-    b.initKernel = nullptr;
-    b.getOnlineMode = nullptr;
-    b.setOnlineMode = nullptr;
-    b.stop = nullptr;
-    return;
+  char why[300];
+  switch (b.library.Open(name, why, sizeof why)) {
+    case platform::DynamicLibrary::kNotFound:
+      platform::DebugTrace("ethercat: API_EtherCAT not found; using the built-in direct-IP master (online mode 2)");
+      return;
+    case platform::DynamicLibrary::kUnusable:
+      b.broken = true;
+      snprintf(b.reason, sizeof b.reason, "%s does not load: %s", name, why);
+      break;
+    case platform::DynamicLibrary::kOpened: {
+      b.initKernel = reinterpret_cast<InitKernelFn>(b.library.Resolve("RMC_InitKernel"));
+      b.getOnlineMode = reinterpret_cast<GetOnlineModeFn>(b.library.Resolve("RMC_GetOnlineMode"));
+      b.setOnlineMode = reinterpret_cast<SetOnlineModeFn>(b.library.Resolve("RMC_SetOnlineMode"));
+      b.stop = reinterpret_cast<StopFn>(b.library.Resolve("RMC_Stop"));
+      const char* missing = !b.initKernel      ? "RMC_InitKernel"
+                            : !b.getOnlineMode ? "RMC_GetOnlineMode"
+                            : !b.setOnlineMode ? "RMC_SetOnlineMode"
+                            : !b.stop          ? "RMC_Stop"
+                                               : nullptr;
+      if (!missing) return;
+      b.broken = true;
+      snprintf(b.reason, sizeof b.reason, "%s has no entry point %s", name, missing);
+      b.library.Close();
+      b.initKernel = nullptr;
+      b.getOnlineMode = nullptr;
+      b.setOnlineMode = nullptr;
+      b.stop = nullptr;
+      break;
+    }
   }
-  platform::DebugTrace("ethercat: API_EtherCAT not found; using the built-in direct-IP master (online mode 2)");
+  char text[480];
+  snprintf(text, sizeof text, "ethercat: the master cannot be used: %s", b.reason);
+  platform::DebugTrace(text);
 }
 
 bool EtherCatMaster::IsDirectIp() {
   Load();
-  return TheBinding().getOnlineMode == nullptr;
+  return TheBinding().getOnlineMode == nullptr && !TheBinding().broken;
+}
+
+bool EtherCatMaster::IsBroken(const char** reason) {
+  Load();
+  *reason = TheBinding().reason;
+  return TheBinding().broken;
 }
 
 int32_t EtherCatMaster::GetOnlineMode() {
   Load();
   GetOnlineModeFn f = TheBinding().getOnlineMode;
-  return f ? f() : kDirectIpOnlineMode;
+  if (f) return f();
+  return TheBinding().broken ? kBrokenOnlineMode : kDirectIpOnlineMode;
 }
 
 int32_t EtherCatMaster::InitKernel(const uint16_t* const* path, int32_t* slaveCount) {
@@ -98,6 +132,8 @@ void EtherCatMaster::Unload() {
   b.setOnlineMode = nullptr;
   b.stop = nullptr;
   b.loaded = false;
+  b.broken = false;
+  b.reason[0] = '\0';
 }
 
 }  // namespace zarn

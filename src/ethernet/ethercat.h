@@ -1,6 +1,8 @@
 // Binding to the EtherCAT master API_EtherCAT, a closed library the library
-// only calls. It is loaded at first use; without it a built-in direct-IP
-// master stands in (online mode 2 always: drives reachable directly by IP).
+// only calls. It is loaded at first use; only when no such library exists at
+// all does a built-in direct-IP master stand in (online mode 2 always: drives
+// reachable directly by IP). One that exists but cannot be used (it does not
+// load, or lacks an entry point) is reported as broken, and reads offline.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +20,9 @@ class EtherCatMaster {
   void Stop();
   // True when no API_EtherCAT library was found.
   bool IsDirectIp();
+  // True when an API_EtherCAT library was found but cannot be used; *reason
+  // then says why.
+  bool IsBroken(const char** reason);
   // Forgets the loaded library so the next call loads it again (tests).
   void Unload();
 

@@ -16,7 +16,7 @@ constexpr int32_t kOnlineMode = 2;
 constexpr uint16_t kFixedWriteDatagram = 18;
 }  // namespace
 
-CMeiEthernet::CMeiEthernet() : driveId_(0), setupFile_() {
+CMeiEthernet::CMeiEthernet() : pending_(nullptr), driveId_(0), setupFile_() {
   if (responseEvent_.IsValid()) SetResponseEvent(&responseEvent_);
 }
 
@@ -26,9 +26,17 @@ bool CMeiEthernet::Connect(const char* setupFile, const char* address, uint16_t 
                            uint16_t socketTimeout) {
   snprintf(setupFile_, sizeof setupFile_, "%s", setupFile ? setupFile : "");
   EtherCatMaster& master = EtherCatMaster::Instance();
+  const char* reason = nullptr;
+  if (master.IsBroken(&reason)) {
+    // A master library that is there but unusable is no reason to go direct.
+    char text[480];
+    snprintf(text, sizeof text, "API_EtherCAT cannot be used: %s", reason);
+    platform::ShowMessageBox(text);
+    return false;
+  }
   if (master.GetOnlineMode() != kOnlineMode) {
     uint16_t wide[256];
-    if (!platform::AnsiToUtf16(setupFile_, wide, sizeof wide / sizeof wide[0])) {
+    if (!platform::FileNameToUtf16(setupFile_, wide, sizeof wide / sizeof wide[0])) {
       platform::ShowMessageBox("Need to configure Ethernet network first!");
       return false;
     }
@@ -81,8 +89,11 @@ int32_t CMeiEthernet::Transact(MeiPacket* packet) {
 
 int32_t CMeiEthernet::TransactLocked(MeiPacket* packet) {
   if (!HasSocket()) return ZARN_E_ETH_NO_SOCKET;
-  if (!responseEvent_.IsValid()) return ZARN_E_INTERNAL;
-  ResetReceiveCount();
+  BeginReceiving();
+  struct Done {
+    CMeiEthernet* self;
+    ~Done() { self->EndReceiving(); }
+  } done{this};
   memset(txBuffer_, 0, sizeof txBuffer_);
   const size_t body = frame::BuildBody(*packet, txBuffer_, sizeof txBuffer_);
   if (body == 0) return ZARN_E_ETH_TOO_BIG;
@@ -91,41 +102,35 @@ int32_t CMeiEthernet::TransactLocked(MeiPacket* packet) {
   txLength_ = isRead ? static_cast<uint16_t>(body)
                      : static_cast<uint16_t>(body < kFixedWriteDatagram ? kFixedWriteDatagram : body);
   if (!Send()) return ZARN_E_ETH_WRITE;
-
   packet->rxLength = 0;
-  const uint32_t start = platform::TickCount();
-  uint16_t announced = 0;
-  for (;;) {
-    uint16_t count = ReceiveCount();
-    if (count >= kEthernetBufferSize) break;
-    if (count >= 4 && (rxBuffer_[0] & 0x80)) {
-      responseEvent_.Reset();
-      return frame::ExceptionToError(rxBuffer_[1]);
-    }
-    if (platform::TickCount() - start > kReplyDeadlineMs) {
-      responseEvent_.Reset();
-      return ZARN_E_ETH_NO_REPLY;
-    }
-    if (!responseEvent_.Wait(kReplyDeadlineMs)) {
-      responseEvent_.Reset();
-      continue;
-    }
-    // Reset before looking, so a datagram that lands after the look sets the event again.
-    responseEvent_.Reset();
-    count = ReceiveCount();
-    if (count < 12) continue;
-    announced = static_cast<uint16_t>(rxBuffer_[10] << 8 | rxBuffer_[11]);
-    if (count >= 12u + announced) break;
-  }
+  pending_ = packet;
+  return AwaitReply(*this, kReplyDeadlineMs, ZARN_E_ETH_NO_REPLY);
+}
+
+bool CMeiEthernet::Decided(int32_t* code) {
   const uint16_t count = ReceiveCount();
-  if (count >= 12) announced = static_cast<uint16_t>(rxBuffer_[10] << 8 | rxBuffer_[11]);
+  if (count < kEthernetBufferSize) {
+    if (count >= 4 && (rxBuffer_[0] & 0x80)) {
+      *code = frame::ExceptionToError(rxBuffer_[1]);
+      return true;
+    }
+    if (count < 12) return false;
+    const uint16_t announced = static_cast<uint16_t>(rxBuffer_[10] << 8 | rxBuffer_[11]);
+    if (count < 12u + announced) return false;
+  }
+  *code = Finish();
+  return true;
+}
+
+int32_t CMeiEthernet::Finish() {
+  const uint16_t count = ReceiveCount();
+  const uint16_t announced = count >= 12 ? static_cast<uint16_t>(rxBuffer_[10] << 8 | rxBuffer_[11]) : 0;
   // The data are copied before the echo check; never more than was received.
   uint16_t n = count > 12 ? static_cast<uint16_t>(count - 12) : 0;
   if (announced < n) n = announced;
-  if (n > sizeof packet->rxData) n = sizeof packet->rxData;
-  memcpy(packet->rxData, rxBuffer_ + 12, n);
-  packet->rxLength = n;
-  responseEvent_.Reset();
+  if (n > sizeof pending_->rxData) n = sizeof pending_->rxData;
+  memcpy(pending_->rxData, rxBuffer_ + 12, n);
+  pending_->rxLength = n;
   if (count < frame::kReadBodySize || memcmp(rxBuffer_, txBuffer_, frame::kReadBodySize) != 0) return ZARN_E_ETH_ECHO;
   return ZARN_OK;
 }

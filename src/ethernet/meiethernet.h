@@ -6,12 +6,13 @@
 #include <atomic>
 #include <cstdint>
 
+#include "core/replywait.h"
 #include "ethernet/virtualethernet.h"
 #include "platform/platform.h"
 
 namespace zarn {
 
-class CMeiEthernet : public CVirtualEthernet {
+class CMeiEthernet : public CVirtualEthernet, private ReplySource {
  public:
   CMeiEthernet();
   ~CMeiEthernet();
@@ -32,6 +33,12 @@ class CMeiEthernet : public CVirtualEthernet {
 
  private:
   int32_t TransactLocked(MeiPacket* packet);
+  bool Decided(int32_t* code) override;
+  void WaitForMore(uint32_t timeoutMs) override { ReceiveForRequest(timeoutMs); }
+  // Copies the reply's data into the request record and checks the echo.
+  int32_t Finish();
+
+  MeiPacket* pending_;  // the request being answered
 
   std::atomic<uint8_t> driveId_;
   platform::Event responseEvent_;

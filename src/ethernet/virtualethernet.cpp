@@ -7,9 +7,32 @@
 namespace zarn {
 
 namespace {
-constexpr uint32_t kWaitPassMs = 100;
+constexpr uint32_t kWaitFailedPauseMs = 100;
 constexpr uint32_t kReceiveErrorPauseMs = 3000;
+// The event thread takes over receiving once no request has run for this
+// long; until then it stays parked, so back-to-back requests never find it
+// on the socket and each reply wakes only its caller.
+constexpr uint32_t kTakeOverAfterMs = 250;
+
+uint64_t NowMs() { return platform::MicroTicks() / 1000u; }
 }  // namespace
+
+bool IsDottedIPv4(const char* text) {
+  if (!text) return false;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0 && *text++ != '.') return false;
+    if (*text < '0' || *text > '9') return false;
+    if (*text == '0' && text[1] >= '0' && text[1] <= '9') return false;  // no leading zeros (inet_addr reads octal)
+    unsigned value = 0;
+    int digits = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+      if (++digits > 3) return false;
+      value = value * 10 + static_cast<unsigned>(*text - '0');
+    }
+    if (value > 255) return false;
+  }
+  return *text == '\0';
+}
 
 CVirtualEthernet::CVirtualEthernet()
     : txLength_(0),
@@ -22,15 +45,13 @@ CVirtualEthernet::CVirtualEthernet()
       socketPresent_(false),
       receiveArea_(),
       openFlag_(false),
-      responseEvent_(nullptr),
-      socketLibrary_(platform::SocketLibraryStartup()) {
-  if (!socketLibrary_) platform::ShowMessageBox("WSAStartup is failed!");
-}
+      requestReceiving_(false),
+      eventThreadWatching_(false),
+      lastRequestEnd_(0),
+      pauseUntilMs_(0),
+      responseEvent_(nullptr) {}
 
-CVirtualEthernet::~CVirtualEthernet() {
-  Close();
-  if (socketLibrary_) platform::SocketLibraryCleanup();
-}
+CVirtualEthernet::~CVirtualEthernet() { Close(); }
 
 void CVirtualEthernet::Trace(int line, const char* text) {
   char message[640];
@@ -54,20 +75,32 @@ bool CVirtualEthernet::Open(const char* address, uint16_t port, uint16_t connect
     Close();
     return false;
   }
+  if (!IsDottedIPv4(address)) return false;
   memset(txBuffer_, 0, sizeof txBuffer_);
   memset(rxBuffer_, 0, sizeof rxBuffer_);
   txLength_ = 0;
   rxCount_.store(0);
-  snprintf(address_, sizeof address_, "%s", address ? address : "");
+  snprintf(address_, sizeof address_, "%s", address);
   port_ = port;
   connectWait_ = connectWait;
   stopEvent_.Reset();
+  requestReceiving_.store(false);
+  eventThreadWatching_.store(false);
+  lastRequestEnd_.store(platform::TickCount());
+  pauseUntilMs_.store(0);
   char failure[512];
   {
     platform::LockGuard lock(socketLock_);
+    // Each socket holds one use of the socket library, given back when it is
+    // removed: the first starts it, here on the caller's thread.
+    if (!platform::SocketLibraryStartup()) {
+      platform::ShowMessageBox("WSAStartup is failed!");
+      return false;
+    }
     if (!socket_.Create()) {
       platform::UdpSocket::FormatLastError("Management socket create error!", failure, sizeof failure);
       Trace(__LINE__, failure);
+      platform::SocketLibraryCleanup();
       return false;
     }
     socketPresent_ = true;
@@ -95,12 +128,7 @@ bool CVirtualEthernet::Open(const char* address, uint16_t port, uint16_t connect
 void CVirtualEthernet::Close() {
   openFlag_.store(false);
   stopEvent_.Set();
-  // As with the serial reader: a thread that does not end keeps its socket.
-  for (int attempt = 0; attempt < 3 && thread_.IsStarted(); ++attempt) {
-    socket_.Wake();
-    thread_.Join(1000);
-  }
-  if (thread_.IsStarted()) {
+  if (!platform::StopThread(thread_, [this] { socket_.Wake(); })) {
     Trace(__LINE__, "the event thread did not end; its socket is left open");
     return;
   }
@@ -109,7 +137,7 @@ void CVirtualEthernet::Close() {
 
 void CVirtualEthernet::RemoveSocket() {
   platform::LockGuard lock(socketLock_);
-  if (!socketPresent_) return;
+  if (!socket_.IsCreated()) return;
   char peer[64] = "";
   uint16_t peerPort = 0;
   if (socket_.PeerName(peer, sizeof peer, &peerPort)) {
@@ -119,6 +147,7 @@ void CVirtualEthernet::RemoveSocket() {
   }
   socket_.Close();
   socketPresent_ = false;
+  platform::SocketLibraryCleanup();
 }
 
 bool CVirtualEthernet::Send() {
@@ -129,9 +158,63 @@ bool CVirtualEthernet::Send() {
   return true;
 }
 
-void CVirtualEthernet::ResetReceiveCount() {
+void CVirtualEthernet::BeginReceiving() {
+  requestReceiving_.store(true);
+  // The event thread may be waiting on the socket (the connection was idle):
+  // move it off, so the reply wakes this thread alone.
+  if (eventThreadWatching_.load()) socket_.Wake();
   platform::LockGuard lock(rxLock_);
+  socket_.Discard();
   rxCount_.store(0, std::memory_order_release);
+}
+
+void CVirtualEthernet::EndReceiving() {
+  lastRequestEnd_.store(platform::TickCount());
+  requestReceiving_.store(false);
+}
+
+uint32_t CVirtualEthernet::PauseLeftMs() const {
+  const uint64_t until = pauseUntilMs_.load();
+  const uint64_t now = NowMs();
+  return until > now ? static_cast<uint32_t>(until - now) : 0;
+}
+
+void CVirtualEthernet::ReceiveForRequest(uint32_t timeoutMs) {
+  // After a receive error nobody receives for a while; the request waits it out.
+  const uint32_t pause = PauseLeftMs();
+  if (pause > 0) {
+    stopEvent_.Wait(std::min(pause, timeoutMs));
+    return;
+  }
+  if (socket_.WaitReadable(timeoutMs)) ReceiveOne(false);
+}
+
+void CVirtualEthernet::ReceiveOne(bool eventThread) {
+  uint16_t count;
+  {
+    platform::LockGuard lock(rxLock_);
+    if (eventThread && requestReceiving_.load()) return;  // the request's caller receives
+    memset(receiveArea_, 0, sizeof receiveArea_);
+    uint32_t received = 0;
+    int error = 0;
+    const platform::UdpSocket::ReceiveResult r = socket_.Receive(receiveArea_, sizeof receiveArea_, &received, &error);
+    if (r == platform::UdpSocket::kWouldBlock) return;
+    if (r == platform::UdpSocket::kFailed) {
+      Trace(__LINE__, "\nrecvfrom() Error!");
+      pauseUntilMs_.store(NowMs() + kReceiveErrorPauseMs);
+      return;
+    }
+    count = rxCount_.load(std::memory_order_relaxed);
+    // Bytes that would pass the 65th are dropped.
+    const uint32_t take = std::min<uint32_t>(received, sizeof rxBuffer_ - count);
+    memcpy(rxBuffer_ + count, receiveArea_, take);
+    count = static_cast<uint16_t>(count + take);
+    rxCount_.store(count, std::memory_order_release);
+    memset(receiveArea_, 0, sizeof receiveArea_);
+  }
+  if (!eventThread) return;
+  if (responseEvent_) responseEvent_->Set();
+  OnReceive(count, socket_);
 }
 
 uint16_t CVirtualEthernet::CopyTx(uint8_t* out) {
@@ -150,13 +233,39 @@ uint32_t CVirtualEthernet::ThreadEntry(void* self) { return static_cast<CVirtual
 
 uint32_t CVirtualEthernet::EventLoop() {
   while (openFlag_.load()) {
+    // Parked while requests run: they receive for themselves. The park ends
+    // at close, or after a quiet spell, when this thread takes over.
+    if (requestReceiving_.load()) {
+      stopEvent_.Wait(kTakeOverAfterMs);
+      continue;
+    }
+    const uint32_t quiet = platform::TickCount() - lastRequestEnd_.load();
+    if (quiet < kTakeOverAfterMs) {
+      stopEvent_.Wait(kTakeOverAfterMs - quiet);
+      continue;
+    }
+    const uint32_t pause = PauseLeftMs();
+    if (pause > 0) {
+      stopEvent_.Wait(pause);
+      continue;
+    }
+    // Watching is announced before the last look at the request flag, and a
+    // request raises its flag before it looks at this one: either this thread
+    // sees the request, or the request sees it watching and wakes it.
+    eventThreadWatching_.store(true);
+    if (requestReceiving_.load()) {
+      eventThreadWatching_.store(false);
+      continue;
+    }
     uint32_t events = 0;
     int readError = 0;
-    platform::UdpSocket::WaitResult r = socket_.WaitEvents(kWaitPassMs, &events, &readError);
+    // No time-out: an idle connection costs nothing; Close and requests wake it.
+    const platform::UdpSocket::WaitResult r = socket_.WaitEvents(platform::kWaitForever, &events, &readError);
+    eventThreadWatching_.store(false);
     if (r == platform::UdpSocket::kWoken || r == platform::UdpSocket::kTimeout) continue;
     if (r == platform::UdpSocket::kWaitFailed) {
       Trace(__LINE__, "\nWSAWaitForMultipleEvents() WSA_WAIT_FAILED");
-      stopEvent_.Wait(kWaitPassMs);  // no busy loop on a failing wait
+      stopEvent_.Wait(kWaitFailedPauseMs);  // no busy loop on a failing wait
       continue;
     }
     if (!HasSocket()) return 1;
@@ -167,33 +276,14 @@ uint32_t CVirtualEthernet::EventLoop() {
         Trace(__LINE__, text);
         continue;
       }
-      memset(receiveArea_, 0, sizeof receiveArea_);
-      uint32_t received = 0;
-      int error = 0;
-      platform::UdpSocket::ReceiveResult rr = socket_.Receive(receiveArea_, sizeof receiveArea_, &received, &error);
-      if (rr == platform::UdpSocket::kWouldBlock) continue;
-      if (rr == platform::UdpSocket::kFailed) {
-        Trace(__LINE__, "\nrecvfrom() Error!");
-        stopEvent_.Wait(kReceiveErrorPauseMs);
-        continue;
-      }
-      uint16_t count;
-      {
-        platform::LockGuard lock(rxLock_);
-        count = rxCount_.load(std::memory_order_relaxed);
-        // Bytes that would pass the 65th are dropped.
-        const uint32_t take = std::min<uint32_t>(received, sizeof rxBuffer_ - count);
-        memcpy(rxBuffer_ + count, receiveArea_, take);
-        count = static_cast<uint16_t>(count + take);
-        rxCount_.store(count, std::memory_order_release);
-      }
-      if (responseEvent_) responseEvent_->Set();
-      OnReceive(count, socket_);
-      memset(receiveArea_, 0, sizeof receiveArea_);
+      ReceiveOne(true);
     }
     if ((events & platform::UdpSocket::kEventClose) && !(events & platform::UdpSocket::kEventConnect)) {
-      RemoveSocket();
-      return 1;  // nothing left to watch
+      // Nothing is sent any more; the socket itself is released by Close,
+      // never under a request that may still use it.
+      platform::LockGuard lock(socketLock_);
+      socketPresent_ = false;
+      return 1;
     }
   }
   return 0;

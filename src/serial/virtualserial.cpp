@@ -1,16 +1,31 @@
 #include "serial/virtualserial.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
 namespace zarn {
+
+namespace {
+// The number after "COM" in a port name, 0 when there is none. Windows device
+// names are case-insensitive: "com3" is COM3.
+uint16_t PortNumberOf(const char* name) {
+  auto upper = [](char c) { return static_cast<char>(toupper(static_cast<unsigned char>(c))); };
+  for (const char* p = name; p && *p; ++p) {
+    if (upper(p[0]) == 'C' && upper(p[1]) == 'O' && upper(p[2]) == 'M') return static_cast<uint16_t>(atoi(p + 3));
+  }
+  return 0;
+}
+}  // namespace
 
 CVirtualSerial::CVirtualSerial()
     : txLength_(0),
       rxBuffer_(),
       txBuffer_(),
       rxCount_(0),
+      lineGone_(false),
+      lastActivityUs_(0),
       portNumber_(1),
       parity_(0),
       stopBits_(0),
@@ -26,13 +41,13 @@ bool CVirtualSerial::Open(const char* portName, uint32_t baud, uint8_t parity, u
   memset(txBuffer_, 0, frame::kSerialFrameLimit);
   rxCount_.store(0);
   txLength_ = 0;
-  // The number after "COM" names the port; 0 when there is none.
-  const char* com = portName ? strstr(portName, "COM") : nullptr;
-  portNumber_ = com ? static_cast<uint16_t>(atoi(com + 3)) : 0;
+  portNumber_ = PortNumberOf(portName);
   baudRate_ = baud;
   parity_ = parity;
   stopBits_ = stopBits;
   if (!device_.Open(portName, portNumber_, baud, parity, byteSize, stopBits)) return false;
+  lineGone_.store(false);
+  lastActivityUs_.store(platform::MicroTicks());
   openFlag_.store(true);
   if (!reader_.Start(&CVirtualSerial::ReaderEntry, this)) {
     Close();
@@ -43,14 +58,9 @@ bool CVirtualSerial::Open(const char* portName, uint32_t baud, uint8_t parity, u
 
 void CVirtualSerial::Close() {
   if (!openFlag_.exchange(false)) return;
-  // The reader ends within one wait of the wake. Should it not (a thread held
-  // up by the system, as while a library is unloaded), the device stays open
-  // rather than be released under it; nothing waits for ever.
-  for (int attempt = 0; attempt < 3 && reader_.IsStarted(); ++attempt) {
-    device_.Wake();
-    reader_.Join(1000);
-  }
-  if (reader_.IsStarted()) {
+  // The reader ends within one wait of the wake. Should it not, the device
+  // stays open rather than be released under it.
+  if (!platform::StopThread(reader_, [this] { device_.Wake(); })) {
     platform::DebugTrace("virtualserial: the reader did not end; the port is left open");
     return;
   }
@@ -60,6 +70,7 @@ void CVirtualSerial::Close() {
 bool CVirtualSerial::Write() {
   if (!device_.IsOpen()) return false;
   int32_t written = device_.Write(txBuffer_, txLength_);
+  lastActivityUs_.store(platform::MicroTicks());
   if (written != static_cast<int32_t>(txLength_)) return false;
   OnSend(txLength_, portNumber_);
   return true;
@@ -67,58 +78,79 @@ bool CVirtualSerial::Write() {
 
 uint32_t CVirtualSerial::ReaderEntry(void* self) { return static_cast<CVirtualSerial*>(self)->ReadLoop(); }
 
-void CVirtualSerial::ResetReceiveCount() {
+void CVirtualSerial::WaitForSilence() {
+  if (baudRate_ == 0) return;
+  // 3.5 characters of 10 bits.
+  const uint64_t silenceUs = (35000000u + baudRate_ - 1) / baudRate_;
+  const uint64_t limit = platform::MicroTicks() + 1000000u;
+  for (;;) {
+    const uint64_t now = platform::MicroTicks();
+    const uint64_t quietSince = lastActivityUs_.load();
+    if (now >= quietSince + silenceUs || now >= limit) return;
+    platform::SleepMicros(static_cast<uint32_t>(quietSince + silenceUs - now));
+  }
+}
+
+void CVirtualSerial::DropInput() {
   platform::LockGuard lock(rxLock_);
+  device_.PurgeInput();
   rxCount_.store(0, std::memory_order_release);
 }
 
-void CVirtualSerial::Append(const uint8_t* data, uint32_t n) {
-  uint16_t count;
-  {
-    platform::LockGuard lock(rxLock_);
-    count = rxCount_.load(std::memory_order_relaxed);
-    // Bytes beyond the 65th are dropped: the buffer never overflows.
-    const uint32_t room = sizeof rxBuffer_ - count;
-    const uint32_t take = std::min(n, room);
-    memcpy(rxBuffer_ + count, data, take);
-    count = static_cast<uint16_t>(count + take);
-    rxCount_.store(count, std::memory_order_release);
-  }
-  if (responseEvent_) responseEvent_->Set();
-  OnReceive(count, portNumber_);
+void CVirtualSerial::NoteLineGone() {
+  if (lineGone_.exchange(true)) return;
+  platform::DebugTrace("virtualserial: the line has gone away; requests fail until it is closed and opened again");
+  if (responseEvent_) responseEvent_->Set();  // a request waiting for its reply ends now
 }
 
-void CVirtualSerial::DropInput(uint32_t errors) {
-  ResetReceiveCount();
-  device_.Purge();
-  OnCommError(errors, portNumber_);
+bool CVirtualSerial::TakeInput(uint8_t* local) {
+  for (;;) {
+    uint32_t errors = 0, waiting = 0;
+    int32_t got = 0;
+    uint16_t count = 0;
+    {
+      // Reading and appending under the lock: a request that drops the input
+      // never sees bytes read before it land after it.
+      platform::LockGuard lock(rxLock_);
+      if (!device_.ClearErrors(&errors, &waiting)) return false;
+      if (errors != 0) {
+        rxCount_.store(0, std::memory_order_release);
+        device_.Purge();
+      } else if (waiting > 0 && openFlag_.load()) {
+        got = device_.Read(local, std::min<uint32_t>(waiting, frame::kRxBufferSize));
+        if (got > 0) {
+          count = rxCount_.load(std::memory_order_relaxed);
+          // Bytes beyond the 65th are dropped: the buffer never overflows.
+          const uint32_t take = std::min<uint32_t>(static_cast<uint32_t>(got), sizeof rxBuffer_ - count);
+          memcpy(rxBuffer_ + count, local, take);
+          count = static_cast<uint16_t>(count + take);
+          rxCount_.store(count, std::memory_order_release);
+          lastActivityUs_.store(platform::MicroTicks());
+        }
+      }
+    }
+    if (errors != 0) {
+      OnCommError(errors, portNumber_);
+      return true;
+    }
+    if (got <= 0) return true;  // nothing (more) waiting
+    memset(local, 0, frame::kRxBufferSize);
+    if (responseEvent_) responseEvent_->Set();
+    OnReceive(count, portNumber_);
+  }
 }
 
 uint32_t CVirtualSerial::ReadLoop() {
   uint8_t local[frame::kRxBufferSize];
   while (openFlag_.load()) {
-    if (device_.WaitForInput() != platform::SerialDevice::kInput) continue;
-    uint32_t waiting = 0;
-    uint32_t errors = device_.ClearErrors(&waiting);
-    if (errors != 0) {
-      DropInput(errors);
-      continue;
-    }
-    while (waiting > 0 && openFlag_.load()) {
-      int32_t got = device_.Read(local, std::min<uint32_t>(waiting, sizeof local));
-      if (got > 0) {
-        Append(local, static_cast<uint32_t>(got));
-        waiting -= std::min<uint32_t>(waiting, static_cast<uint32_t>(got));
-        memset(local, 0, sizeof local);
-        continue;
-      }
-      // A failed read: report a line error if there is one and go back to waiting.
-      uint32_t inQueue = 0;
-      errors = device_.ClearErrors(&inQueue);
-      if (errors != 0) DropInput(errors);
+    const platform::SerialDevice::WaitResult r = device_.WaitForInput();
+    if (r == platform::SerialDevice::kHungUp || (r == platform::SerialDevice::kInput && !TakeInput(local))) {
+      NoteLineGone();
       break;
     }
   }
+  // A line that has gone away does not come back on this handle: sleep until Close.
+  while (openFlag_.load()) device_.WaitForWake();
   return 0;
 }
 

@@ -1,5 +1,7 @@
 // CVirtualSerial: one serial port with a reader thread that collects every
-// received byte into a 65-byte receive buffer and wakes the client.
+// received byte into a 65-byte receive buffer and wakes the client. A line
+// that goes away (an adapter pulled) is noted once; the reader then sleeps
+// until Close.
 #pragma once
 
 #include <atomic>
@@ -25,6 +27,10 @@ class CVirtualSerial : public ITransport {
   bool Write();
   bool IsOpen() const { return openFlag_.load(); }
   bool HasPort() const { return device_.IsOpen(); }
+  // True when Close could not end the reader (it keeps the port).
+  bool HasThread() const { return reader_.IsStarted(); }
+  // The device has gone away since it was opened; only Close and a new Open help.
+  bool LineGone() const { return lineGone_.load(); }
   uint16_t PortNumber() const { return portNumber_; }
   uint32_t BaudRate() const { return baudRate_; }
 
@@ -40,7 +46,13 @@ class CVirtualSerial : public ITransport {
   ~CVirtualSerial();
   // Receive buffer access for the client: the reader appends under rxLock_.
   uint16_t ReceiveCount() const { return rxCount_.load(std::memory_order_acquire); }
-  void ResetReceiveCount();
+  // Waits until the line has been quiet for 3.5 character times at its speed
+  // (nothing seen or sent), as a request must not start earlier; at most a
+  // second when the line never falls quiet.
+  void WaitForSilence();
+  // Drops what the driver holds and the receive buffer: nothing received
+  // before a request can pass for part of its reply.
+  void DropInput();
 
   uint16_t txLength_;
   uint8_t rxBuffer_[frame::kRxBufferSize];
@@ -49,10 +61,14 @@ class CVirtualSerial : public ITransport {
  private:
   static uint32_t ReaderEntry(void* self);
   uint32_t ReadLoop();
-  void Append(const uint8_t* data, uint32_t n);
-  void DropInput(uint32_t errors);
+  // Moves what the driver holds into the receive buffer; false when the
+  // device can no longer be asked.
+  bool TakeInput(uint8_t* local);
+  void NoteLineGone();
 
   std::atomic<uint16_t> rxCount_;
+  std::atomic<bool> lineGone_;
+  std::atomic<uint64_t> lastActivityUs_;  // last byte seen or sent, MicroTicks()
   uint16_t portNumber_;
   uint8_t parity_;
   uint8_t stopBits_;

@@ -2,7 +2,9 @@
 // found on the library path.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "core/state.h"
 #include "ethernet/ethercat.h"
@@ -108,6 +110,31 @@ TEST_F(Master, StopsOnlyWhenTheLastConnectionCloses) {
   ASSERT_EQ(0, ZARN_EDRVOpen(1, "127.0.0.1", peer.Port()));
   EXPECT_EQ(1, FakeEtherCat()->initCalls);
   ZARN_DriveClose(1);
+}
+
+TEST_F(Master, AnOpenConnectionNeverFindsTheMasterStopped) {
+  FakeEtherCat()->mode = 2;
+  UdpPeer second;
+  second.SetResponder(model.Ethernet());
+  std::atomic<int> opened{0}, offline{0};
+  // Two ids opened and closed over and over: each close of the last
+  // connection stops the master, each open brings it up when it is down.
+  auto churn = [&](int id, uint16_t port) {
+    const auto end = Clock::now() + std::chrono::milliseconds(3000);
+    while (Clock::now() < end) {
+      if (ZARN_EDRVOpen(id, "127.0.0.1", port) != 0) continue;
+      ++opened;
+      int32_t mode = 0;
+      ZARN_GetOnlineMode(&mode);
+      if (mode != 2) ++offline;
+      ZARN_DriveClose(id);
+    }
+  };
+  std::thread a(churn, 30, peer.Port()), b(churn, 31, second.Port());
+  a.join();
+  b.join();
+  EXPECT_GT(opened.load(), 0);
+  EXPECT_EQ(0, offline.load());
 }
 
 }  // namespace

@@ -114,6 +114,21 @@ TEST_F(EthernetLine, ReplyInTwoDatagramsIsAppended) {
   EXPECT_EQ(0xCAFE0001u, value);
 }
 
+TEST_F(EthernetLine, AReplyAfterItsDeadlineIsNotTakenByTheNextRequest) {
+  model.SetWord(0x2100, 0, 2);
+  Responder answer = model.Ethernet();
+  peer.SetResponder(nullptr);  // the first request runs out of time
+  uint16_t value = 0;
+  EXPECT_EQ(ZARN_E_ETH_NO_REPLY, ZARN_ReadWord(1, 0x2100, 0, &value));
+  peer.SetResponder(answer);
+  for (int i = 0; i < 10; ++i) {
+    // A late reply, with another value, lands just before the next request.
+    peer.SendRaw({0x2B, 0x0D, 0x00, 0x00, 0x00, 0x21, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x09});
+    EXPECT_EQ(0, ZARN_ReadWord(1, 0x2100, 0, &value));
+    EXPECT_EQ(2, value);
+  }
+}
+
 TEST_F(EthernetLine, OversizedDatagramIsDroppedSafely) {
   peer.SetResponder([](const Bytes& req) {
     Bytes big(req.begin(), req.begin() + 8);
@@ -218,6 +233,20 @@ TEST(EthernetOpen, ArgumentsSlotsAndSettings) {
   ASSERT_EQ(0, ZARN_EDRVOpen(0, "127.0.0.1", peer.Port()));
   EXPECT_EQ(0, ZARN_DriveClose(0));
   EXPECT_EQ(0, ZARN_DriveClose(6));
+}
+
+TEST(EthernetOpen, TextThatIsNoDottedIPv4AddressIsRefused) {
+  UdpPeer peer;
+  DriveModel model;
+  peer.SetResponder(model.Ethernet());
+  for (const char* text : {"abc", "", "999.1.1.1", "256.0.0.1", "1.2.3", "127.0.0.01", "127.0.0.1 ", "localhost"}) {
+    EXPECT_EQ(ZARN_E_INVALID_PARAM, ZARN_EDRVOpen(5, text, peer.Port())) << text;
+    EXPECT_EQ(ZARN_E_INVALID_PARAM, ZARN_GetErrorCode(nullptr));
+    EXPECT_EQ(0, ConnectionOf(5));
+    EXPECT_FALSE(State().ethernetSlots[5].IsOpen());
+  }
+  ASSERT_EQ(0, ZARN_EDRVOpen(5, "127.0.0.1", peer.Port()));
+  EXPECT_EQ(0, ZARN_DriveClose(5));
 }
 
 TEST(EthernetOpen, PacketsOfUnknownDrivesAndSetupFile) {

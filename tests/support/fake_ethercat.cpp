@@ -38,10 +38,17 @@ int32_t RMC_SetOnlineMode(int32_t mode) {
   return g_state.setModeResult;
 }
 
+#ifndef ZARN_FAKE_WITHOUT_STOP  // a broken variant of the master lacks this entry point
 int32_t RMC_Stop() {
   g_state.stopCalls++;
   g_state.mode = 0;
   return 0;
 }
+#endif
+
+#ifdef ZARN_FAKE_WITH_DEPENDENCY  // a variant that needs a library that is not there
+int32_t GoneDependency();
+int32_t RMC_Extra() { return GoneDependency(); }
+#endif
 
 }  // extern "C"

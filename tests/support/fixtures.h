@@ -25,8 +25,9 @@ class SerialDriveTest : public ::testing::Test {
     ASSERT_EQ(0, ZARN_SDRVOpen(1, peer.SlavePath().c_str(), 115200));
   }
   void TearDown() override { ZARN_DriveClose(1); }
-  SerialPeer peer;
+  // The model outlives the peer thread that calls it.
   DriveModel model;
+  SerialPeer peer;
 };
 
 class EthernetDriveTest : public ::testing::Test {
@@ -40,8 +41,8 @@ class EthernetDriveTest : public ::testing::Test {
     model.ClearLog();
   }
   void TearDown() override { ZARN_DriveClose(1); }
-  UdpPeer peer;
   DriveModel model;
+  UdpPeer peer;
 };
 
 }  // namespace test

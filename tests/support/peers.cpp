@@ -57,6 +57,18 @@ std::vector<Bytes> PeerBase::Requests() {
 void PeerBase::ClearRequests() {
   std::lock_guard<std::mutex> lock(mutex_);
   requests_.clear();
+  requestTimes_.clear();
+  replyTimes_.clear();
+}
+
+std::vector<PeerBase::Clock::time_point> PeerBase::RequestTimes() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requestTimes_;
+}
+
+std::vector<PeerBase::Clock::time_point> PeerBase::ReplyTimes() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return replyTimes_;
 }
 
 bool PeerBase::WaitForRequests(size_t n, int timeoutMs) {
@@ -69,6 +81,7 @@ void PeerBase::Record(const Bytes& request, Reply* reply) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.push_back(request);
+    requestTimes_.push_back(Clock::now());
     r = responder_;
   }
   arrived_.notify_all();
@@ -80,6 +93,9 @@ void PeerBase::Deliver(const Reply& reply, const std::function<void(const Bytes&
     if (c.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(c.delayMs));
     send(c.bytes);
   }
+  if (reply.empty()) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  replyTimes_.push_back(Clock::now());
 }
 
 // ---------------------------------------------------------------- SerialPeer

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -29,9 +30,14 @@ inline Reply Whole(Bytes b) { return Reply{Chunk{std::move(b), 0}}; }
 
 class PeerBase {
  public:
+  using Clock = std::chrono::steady_clock;
   void SetResponder(Responder r);
   // Every request received so far, in order.
   std::vector<Bytes> Requests();
+  // When each request was complete, in the same order.
+  std::vector<Clock::time_point> RequestTimes();
+  // When the last chunk of each reply had been written, in order.
+  std::vector<Clock::time_point> ReplyTimes();
   void ClearRequests();
   // Waits until at least n requests have arrived.
   bool WaitForRequests(size_t n, int timeoutMs);
@@ -39,10 +45,12 @@ class PeerBase {
  protected:
   void Record(const Bytes& request, Reply* reply);
   // Sends each chunk of a reply after its pause.
-  static void Deliver(const Reply& reply, const std::function<void(const Bytes&)>& send);
+  void Deliver(const Reply& reply, const std::function<void(const Bytes&)>& send);
   std::mutex mutex_;
   std::condition_variable arrived_;
   std::vector<Bytes> requests_;
+  std::vector<Clock::time_point> requestTimes_;
+  std::vector<Clock::time_point> replyTimes_;
   Responder responder_;
   std::atomic<bool> running_{false};
   std::thread thread_;
@@ -58,6 +66,8 @@ class SerialPeer : public PeerBase {
   const std::string& SlavePath() const { return slavePath_; }
   // Sends bytes unasked (e.g. garbage between requests).
   void SendRaw(const Bytes& bytes);
+  // The far end goes away, as when an adapter is pulled: the line hangs up.
+  void HangUp();
 
   struct Io;  // per system
 
@@ -77,6 +87,8 @@ class UdpPeer : public PeerBase {
   UdpPeer();
   ~UdpPeer();
   uint16_t Port() const { return port_; }
+  // Sends one datagram unasked to whoever sent the last request.
+  void SendRaw(const Bytes& bytes);
 
   struct Io;  // per system
 
@@ -100,6 +112,11 @@ bool RunningUnderWine();
 // Skips a test under Wine, with the reason printed in the output.
 #define ZARN_SKIP_UNDER_WINE(reason) \
   if (::zarn::test::RunningUnderWine()) GTEST_SKIP() << "skipped under Wine: " << (reason)
+
+// CPU time this process has used so far, in seconds.
+double ProcessCpuSeconds();
+// Threads this process runs now.
+int ThreadCount();
 
 // CRC-16/MODBUS appended low byte first.
 void AppendCrc(Bytes* frame);

@@ -67,13 +67,13 @@ RawUdpDrive::~RawUdpDrive() {
   close(fd_);
 }
 
-RawSerialDrive::RawSerialDrive(uint8_t address) {
+RawSerialDrive::RawSerialDrive(uint8_t address, uint8_t second) {
   char name[128];
   termios tio;
   cfmakeraw(&tio);
   openpty(&master_, &slave_, name, &tio, nullptr);
   path_ = name;
-  thread_ = std::thread([this, address] {
+  thread_ = std::thread([this, address, second] {
     uint8_t in[128], out[128];
     size_t have = 0;
     while (running_) {
@@ -86,7 +86,7 @@ RawSerialDrive::RawSerialDrive(uint8_t address) {
         if (have < 4) break;
         size_t length = in[3] == 0x80 ? (have >= 13 ? 15u + (size_t(in[11]) << 8 | in[12]) : 0) : 11;
         if (length == 0 || have < length) break;
-        if (in[0] == address) {
+        if (in[0] == address || (second != 0 && in[0] == second)) {
           size_t m;
           if (in[3] == 0x80) {
             memcpy(out, in, length);

@@ -25,9 +25,10 @@ class RawUdpDrive {
 };
 
 // A drive on the master side of a pseudo-terminal; the client opens SlavePath().
+// It answers for address and, when not 0, for second as well (two drives on one line).
 class RawSerialDrive {
  public:
-  explicit RawSerialDrive(uint8_t address);
+  explicit RawSerialDrive(uint8_t address, uint8_t second = 0);
   ~RawSerialDrive();
   const std::string& SlavePath() const { return path_; }
 

@@ -5,30 +5,9 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "alloc_count.h"
 #include "raw_drives.h"
 #include "zarn/zarn.h"
-
-extern "C" void* __libc_malloc(size_t);
-extern "C" void* __libc_calloc(size_t, size_t);
-extern "C" void* __libc_realloc(void*, size_t);
-
-namespace {
-std::atomic<bool> g_counting{false};
-std::atomic<long> g_allocations{0};
-}  // namespace
-
-extern "C" void* malloc(size_t n) {
-  if (g_counting.load(std::memory_order_relaxed)) g_allocations.fetch_add(1);
-  return __libc_malloc(n);
-}
-extern "C" void* calloc(size_t a, size_t b) {
-  if (g_counting.load(std::memory_order_relaxed)) g_allocations.fetch_add(1);
-  return __libc_calloc(a, b);
-}
-extern "C" void* realloc(void* p, size_t n) {
-  if (g_counting.load(std::memory_order_relaxed)) g_allocations.fetch_add(1);
-  return __libc_realloc(p, n);
-}
 
 namespace zarn {
 namespace test {
@@ -37,16 +16,15 @@ namespace {
 long AllocationsDuring(int requests, uint8_t drive) {
   int32_t value = 0;
   ZARN_ReadDWordS(drive, 0x6064, 0, &value);  // warm-up
-  g_allocations = 0;
-  g_counting = true;
+  CountAllocations(true);
   int failures = 0;
   for (int i = 0; i < requests; ++i) {
     if (ZARN_ReadDWordS(drive, 0x6064, 0, &value) != 0 || value != 123456) ++failures;
     if (ZARN_WriteDWord(drive, 0x607A, 0, static_cast<uint32_t>(i)) != 0) ++failures;
   }
-  g_counting = false;
+  CountAllocations(false);
   EXPECT_EQ(0, failures);
-  return g_allocations.load();
+  return Allocations();
 }
 
 TEST(Allocations, NoneDuringSerialRequests) {

@@ -1,10 +1,12 @@
-// posix serial device: termios raw mode, poll-based waiting with a wake pipe,
-// FIONREAD for the input count, TIOCGICOUNT counters for line errors.
+// posix serial device: termios raw mode, exclusive use (TIOCEXCL and flock),
+// poll-based waiting with a wake pipe, FIONREAD for the input count,
+// TIOCGICOUNT counters for line errors.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -15,6 +17,7 @@
 #include <new>
 
 #include "platform/platform.h"
+#include "platform/posix/wake_pipe.h"
 
 namespace zarn {
 namespace platform {
@@ -56,11 +59,18 @@ speed_t StandardSpeed(uint32_t baud) {
 
 int64_t NowMs() { return static_cast<int64_t>(TickCount()); }
 
+void TraceOpenFailure(const char* path, const char* what, int error) {
+  char text[400];
+  snprintf(text, sizeof text, "virtualserial: %s %.300s: %s", what, path, strerror(error));
+  DebugTrace(text);
+}
+
 }  // namespace
 
 struct SerialDevice::Impl {
   int fd = -1;
-  int wake[2] = {-1, -1};
+  uint32_t baud = 0;
+  WakePipe wake;
 #if defined(__linux__)
   serial_icounter_struct counters{};
   bool haveCounters = false;
@@ -77,6 +87,11 @@ bool SerialDevice::Open(const char* name, unsigned portNumber, uint32_t baud, ui
   if (impl_) return true;
   char path[256];
   if (name && name[0] == '/') {
+    // A longer name is refused, not cut: the shorter one may name another device.
+    if (strlen(name) >= sizeof path) {
+      TraceOpenFailure(name, "device name too long:", ENAMETOOLONG);
+      return false;
+    }
     snprintf(path, sizeof path, "%s", name);
   } else if (portNumber >= 1) {
     snprintf(path, sizeof path, "/dev/ttyS%u", portNumber - 1);
@@ -84,7 +99,23 @@ bool SerialDevice::Open(const char* name, unsigned portNumber, uint32_t baud, ui
     return false;
   }
   int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    TraceOpenFailure(path, "cannot open", errno);
+    return false;
+  }
+  // The line is ours alone: TIOCEXCL keeps out programs that open it without
+  // asking, the advisory lock those that ask first (and the superuser, whom
+  // TIOCEXCL lets through).
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    TraceOpenFailure(path, errno == EWOULDBLOCK ? "busy, another program holds" : "cannot lock", errno);
+    close(fd);
+    return false;
+  }
+  if (ioctl(fd, TIOCEXCL) != 0) {
+    TraceOpenFailure(path, "cannot hold exclusively", errno);
+    close(fd);
+    return false;
+  }
 
   termios tio;
   if (tcgetattr(fd, &tio) != 0) {
@@ -133,12 +164,13 @@ bool SerialDevice::Open(const char* name, unsigned portNumber, uint32_t baud, ui
   tcflush(fd, TCIOFLUSH);
 
   Impl* impl = new (std::nothrow) Impl;
-  if (!impl || pipe2(impl->wake, O_NONBLOCK | O_CLOEXEC) != 0) {
+  if (!impl || !impl->wake.Create()) {
     delete impl;
     close(fd);
     return false;
   }
   impl->fd = fd;
+  impl->baud = baud;
 #if defined(__linux__)
   impl->haveCounters = ioctl(fd, TIOCGICOUNT, &impl->counters) == 0;
 #endif
@@ -148,9 +180,8 @@ bool SerialDevice::Open(const char* name, unsigned portNumber, uint32_t baud, ui
 
 void SerialDevice::Close() {
   if (!impl_) return;
-  close(impl_->fd);
-  close(impl_->wake[0]);
-  close(impl_->wake[1]);
+  ioctl(impl_->fd, TIOCNXCL);
+  close(impl_->fd);  // also releases the advisory lock
   delete impl_;
   impl_ = nullptr;
 }
@@ -158,30 +189,37 @@ void SerialDevice::Close() {
 SerialDevice::WaitResult SerialDevice::WaitForInput() {
   if (!impl_) return kFailed;
   pollfd fds[2];
-  fds[0].fd = impl_->fd;
-  fds[0].events = POLLIN;
-  fds[1].fd = impl_->wake[0];
-  fds[1].events = POLLIN;
-  int n = poll(fds, 2, 1000);
+  fds[0] = pollfd{impl_->fd, POLLIN, 0};
+  fds[1] = pollfd{impl_->wake.ReadEnd(), POLLIN, 0};
+  // No time-out: an idle line costs nothing; Close wakes the reader.
+  int n = poll(fds, 2, -1);
   if (n < 0) return errno == EINTR ? kFailed : (SleepMs(10), kFailed);
   if (fds[1].revents & POLLIN) {
-    char drain[16];
-    while (read(impl_->wake[0], drain, sizeof drain) > 0) {
-    }
+    impl_->wake.Drain();
     return kWoken;
   }
+  // A hung-up line reports input too (POLLIN with POLLHUP) that reads as
+  // nothing: it is no input, and it does not go away.
+  if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return kHungUp;
   if (fds[0].revents & POLLIN) return kInput;
-  if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-    SleepMs(10);  // the other end is gone: do not spin
-    return kFailed;
-  }
-  return kFailed;  // time-out pass
+  return kFailed;
 }
 
-uint32_t SerialDevice::ClearErrors(uint32_t* inQueue) {
+void SerialDevice::WaitForWake() {
+  if (!impl_) return;
+  pollfd p{impl_->wake.ReadEnd(), POLLIN, 0};
+  while (poll(&p, 1, -1) < 0 && errno == EINTR) {
+  }
+  impl_->wake.Drain();
+}
+
+bool SerialDevice::ClearErrors(uint32_t* errors, uint32_t* inQueue) {
   uint32_t flags = 0;
-  if (inQueue) *inQueue = 0;
-  if (!impl_) return 0;
+  *errors = 0;
+  *inQueue = 0;
+  if (!impl_) return false;
+  int waiting = 0;
+  if (ioctl(impl_->fd, FIONREAD, &waiting) != 0) return false;
 #if defined(__linux__)
   if (impl_->haveCounters) {
     serial_icounter_struct now{};
@@ -195,9 +233,9 @@ uint32_t SerialDevice::ClearErrors(uint32_t* inQueue) {
     }
   }
 #endif
-  int waiting = 0;
-  if (inQueue && ioctl(impl_->fd, FIONREAD, &waiting) == 0 && waiting > 0) *inQueue = static_cast<uint32_t>(waiting);
-  return flags;
+  *errors = flags;
+  if (waiting > 0) *inQueue = static_cast<uint32_t>(waiting);
+  return true;
 }
 
 int32_t SerialDevice::Read(uint8_t* buffer, uint32_t n) {
@@ -209,8 +247,7 @@ int32_t SerialDevice::Read(uint8_t* buffer, uint32_t n) {
 
 int32_t SerialDevice::Write(const uint8_t* buffer, uint32_t n) {
   if (!impl_) return -1;
-  // Write time-out: 1 ms per byte, with a floor for scheduling jitter.
-  const int64_t deadline = NowMs() + 50 + n;
+  const int64_t deadline = NowMs() + SerialWriteTimeoutMs(impl_->baud, n);
   uint32_t done = 0;
   while (done < n) {
     ssize_t put = write(impl_->fd, buffer + done, n - done);
@@ -232,11 +269,12 @@ void SerialDevice::Purge() {
   if (impl_) tcflush(impl_->fd, TCIOFLUSH);
 }
 
+void SerialDevice::PurgeInput() {
+  if (impl_) tcflush(impl_->fd, TCIFLUSH);
+}
+
 void SerialDevice::Wake() {
-  if (!impl_) return;
-  char one = 1;
-  ssize_t r = write(impl_->wake[1], &one, 1);
-  (void)r;
+  if (impl_) impl_->wake.Signal();
 }
 
 }  // namespace platform

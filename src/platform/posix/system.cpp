@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <stdio.h>
+#include <string.h>
 #include <syslog.h>
 #include <time.h>
 
@@ -30,19 +31,34 @@ void SleepMs(uint32_t milliseconds) {
 
 void YieldThread() { sched_yield(); }
 
+uint64_t MicroTicks() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+}
+
+void SleepMicros(uint32_t microseconds) {
+  timespec ts;
+  ts.tv_sec = microseconds / 1000000u;
+  ts.tv_nsec = static_cast<long>(microseconds % 1000000u) * 1000L;
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
 void ShowNativeMessageBox(const char* text) { fprintf(stderr, "zarn: %s\n", text); }
 
-void DebugTrace(const char* text) { syslog(LOG_DEBUG, "zarn: %s", text); }
+void NativeDebugTrace(const char* text) { syslog(LOG_DEBUG, "zarn: %s", text); }
 
-bool AnsiToUtf16(const char* text, uint16_t* out, size_t capacity) {
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+bool FileNameToUtf16(const char* name, uint16_t* out, size_t capacity) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(name);
   size_t n = 0;
   while (*p) {
     uint32_t c = *p++;
     int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    if ((c >= 0x80 && c < 0xC0) || c > 0xF4) return false;  // not the start of a UTF-8 sequence
     if (extra) c &= 0x3Fu >> extra;
     for (; extra > 0 && (*p & 0xC0) == 0x80; --extra) c = (c << 6) | (*p++ & 0x3Fu);
-    if (extra > 0 || c > 0x10FFFF) c = 0xFFFD;  // a broken sequence
+    if (extra > 0 || c > 0x10FFFF) return false;  // a broken sequence names no file
     if (c >= 0x10000) {
       if (n + 2 >= capacity) return false;
       c -= 0x10000;
@@ -60,6 +76,7 @@ bool AnsiToUtf16(const char* text, uint16_t* out, size_t capacity) {
 
 bool SocketLibraryStartup() { return true; }
 void SocketLibraryCleanup() {}
+bool ProcessExiting() { return false; }
 
 namespace {
 // The time timeoutMs from now on the given clock, for the timed waits.
@@ -105,8 +122,9 @@ void Event::Set() {
   if (!impl_) return;
   pthread_mutex_lock(&impl_->mutex);
   impl_->signalled = true;
-  pthread_cond_broadcast(&impl_->cond);
   pthread_mutex_unlock(&impl_->mutex);
+  // Outside the lock: a woken waiter does not block again on the setter's lock.
+  pthread_cond_broadcast(&impl_->cond);
 }
 
 void Event::Reset() {
@@ -140,6 +158,38 @@ Mutex::~Mutex() {
 }
 void Mutex::Lock() { pthread_mutex_lock(&impl_->mutex); }
 void Mutex::Unlock() { pthread_mutex_unlock(&impl_->mutex); }
+
+// ---------------------------------------------------------------- FairMutex
+// A ticket lock: each caller draws a number and waits until it is served.
+struct FairMutex::Impl {
+  pthread_mutex_t mutex;
+  pthread_cond_t turn;
+  uint64_t next = 0;
+  uint64_t serving = 0;
+};
+
+FairMutex::FairMutex() : impl_(new Impl) {
+  pthread_mutex_init(&impl_->mutex, nullptr);
+  pthread_cond_init(&impl_->turn, nullptr);
+}
+FairMutex::~FairMutex() {
+  pthread_cond_destroy(&impl_->turn);
+  pthread_mutex_destroy(&impl_->mutex);
+  delete impl_;
+}
+void FairMutex::Lock() {
+  pthread_mutex_lock(&impl_->mutex);
+  const uint64_t ticket = impl_->next++;
+  while (ticket != impl_->serving) pthread_cond_wait(&impl_->turn, &impl_->mutex);
+  pthread_mutex_unlock(&impl_->mutex);
+}
+void FairMutex::Unlock() {
+  pthread_mutex_lock(&impl_->mutex);
+  ++impl_->serving;
+  const bool waiting = impl_->next != impl_->serving;
+  pthread_mutex_unlock(&impl_->mutex);
+  if (waiting) pthread_cond_broadcast(&impl_->turn);
+}
 
 // ---------------------------------------------------------------- Thread
 struct Thread::Impl {
@@ -197,10 +247,19 @@ void DynamicLibrary::FileName(const char* base, char* out, size_t size) { snprin
 DynamicLibrary::DynamicLibrary() : handle_(nullptr) {}
 DynamicLibrary::~DynamicLibrary() { Close(); }
 
-bool DynamicLibrary::Open(const char* name) {
+DynamicLibrary::OpenResult DynamicLibrary::Open(const char* name, char* reason, size_t reasonSize) {
   Close();
+  if (reasonSize) reason[0] = '\0';
   handle_ = dlopen(name, RTLD_NOW | RTLD_LOCAL);
-  return handle_ != nullptr;
+  if (handle_) return kOpened;
+  const char* error = dlerror();
+  if (!error) error = "unknown reason";
+  snprintf(reason, reasonSize, "%s", error);
+  // The loader names the file it could not find: this library itself when
+  // there is none at all, else a dependency of one that exists.
+  char missing[320];
+  snprintf(missing, sizeof missing, "%s: cannot open shared object file: No such file or directory", name);
+  return strcmp(error, missing) == 0 ? kNotFound : kUnusable;
 }
 
 void* DynamicLibrary::Resolve(const char* symbol) const { return handle_ ? dlsym(handle_, symbol) : nullptr; }

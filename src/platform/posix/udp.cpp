@@ -13,13 +13,14 @@
 #include <new>
 
 #include "platform/platform.h"
+#include "platform/posix/wake_pipe.h"
 
 namespace zarn {
 namespace platform {
 
 struct UdpSocket::Impl {
   int fd = -1;
-  int wake[2] = {-1, -1};
+  WakePipe wake;
 };
 
 UdpSocket::UdpSocket() : impl_(nullptr) {}
@@ -32,7 +33,7 @@ bool UdpSocket::Create() {
   Impl* impl = new (std::nothrow) Impl;
   if (!impl) return false;
   impl->fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (impl->fd < 0 || pipe2(impl->wake, O_NONBLOCK | O_CLOEXEC) != 0) {
+  if (impl->fd < 0 || !impl->wake.Create()) {
     if (impl->fd >= 0) close(impl->fd);
     delete impl;
     return false;
@@ -95,7 +96,7 @@ UdpSocket::ReceiveResult UdpSocket::Receive(uint8_t* buffer, uint32_t capacity, 
   *received = 0;
   *error = 0;
   if (!impl_) return kFailed;
-  ssize_t got = recv(impl_->fd, buffer, capacity, MSG_TRUNC);
+  ssize_t got = recv(impl_->fd, buffer, capacity, MSG_TRUNC | MSG_DONTWAIT);
   if (got < 0) {
     if (errno == EAGAIN || errno == EWOULDBLOCK) return kWouldBlock;
     *error = errno;
@@ -109,19 +110,33 @@ UdpSocket::ReceiveResult UdpSocket::Receive(uint8_t* buffer, uint32_t capacity, 
   return kReceived;
 }
 
+void UdpSocket::Discard() {
+  if (!impl_) return;
+  uint8_t scrap[1];
+  for (int i = 0; i < 64; ++i) {
+    if (recv(impl_->fd, scrap, sizeof scrap, MSG_TRUNC | MSG_DONTWAIT) < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+      return;
+  }
+}
+
+bool UdpSocket::WaitReadable(uint32_t timeoutMs) {
+  if (!impl_) return false;
+  pollfd p{impl_->fd, POLLIN, 0};
+  const int n = poll(&p, 1, timeoutMs == kWaitForever ? -1 : static_cast<int>(timeoutMs));
+  return n > 0;
+}
+
 UdpSocket::WaitResult UdpSocket::WaitEvents(uint32_t timeoutMs, uint32_t* events, int* readError) {
   *events = 0;
   *readError = 0;
   if (!impl_) return kWaitFailed;
   pollfd fds[2];
   fds[0] = pollfd{impl_->fd, POLLIN, 0};
-  fds[1] = pollfd{impl_->wake[0], POLLIN, 0};
-  int n = poll(fds, 2, static_cast<int>(timeoutMs));
+  fds[1] = pollfd{impl_->wake.ReadEnd(), POLLIN, 0};
+  int n = poll(fds, 2, timeoutMs == kWaitForever ? -1 : static_cast<int>(timeoutMs));
   if (n < 0) return errno == EINTR ? kTimeout : kWaitFailed;
   if (fds[1].revents & POLLIN) {
-    char drain[16];
-    while (read(impl_->wake[0], drain, sizeof drain) > 0) {
-    }
+    impl_->wake.Drain();
     return kWoken;
   }
   if (n == 0) return kTimeout;
@@ -131,10 +146,7 @@ UdpSocket::WaitResult UdpSocket::WaitEvents(uint32_t timeoutMs, uint32_t* events
 }
 
 void UdpSocket::Wake() {
-  if (!impl_) return;
-  char one = 1;
-  ssize_t r = write(impl_->wake[1], &one, 1);
-  (void)r;
+  if (impl_) impl_->wake.Signal();
 }
 
 bool UdpSocket::PeerName(char* address, size_t size, uint16_t* port) const {
@@ -150,8 +162,6 @@ bool UdpSocket::PeerName(char* address, size_t size, uint16_t* port) const {
 void UdpSocket::Close() {
   if (!impl_) return;
   close(impl_->fd);
-  close(impl_->wake[0]);
-  close(impl_->wake[1]);
   delete impl_;
   impl_ = nullptr;
 }

@@ -1,7 +1,9 @@
-// win32 serial device: a COM port opened for overlapped I/O.
+// win32 serial device: a COM port opened for overlapped I/O, every line
+// setting made explicit so nothing a previous program left behind remains.
 #include <windows.h>
 
 #include <stdio.h>
+#include <string.h>
 
 #include <new>
 
@@ -16,6 +18,9 @@ struct SerialDevice::Impl {
   OVERLAPPED writeOv{};
   OVERLAPPED readOv{};
   HANDLE wake = nullptr;
+  uint32_t baud = 0;
+  int failedWaits = 0;      // in a row
+  DWORD pendingErrors = 0;  // line errors read before a wait, reported by the next ClearErrors
 };
 
 SerialDevice::SerialDevice() : impl_(nullptr) {}
@@ -54,28 +59,46 @@ bool SerialDevice::Open(const char* name, unsigned portNumber, uint32_t baud, ui
   SetupComm(impl->port, 65, 65);
   PurgeComm(impl->port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
   COMMTIMEOUTS timeouts{};
-  DCB dcb{};
-  dcb.DCBlength = sizeof dcb;
   bool ok = GetCommTimeouts(impl->port, &timeouts) != 0;
   if (ok) {
     timeouts.ReadIntervalTimeout = 0xFFFF;
     timeouts.ReadTotalTimeoutMultiplier = 1;
     timeouts.ReadTotalTimeoutConstant = 1000;
-    timeouts.WriteTotalTimeoutMultiplier = 1;
-    timeouts.WriteTotalTimeoutConstant = 0;
+    // A byte takes 10/baud s on the wire: twice that per byte, plus a margin.
+    timeouts.WriteTotalTimeoutMultiplier = SerialWriteTimeoutMs(baud, 1) - SerialWriteTimeoutMs(baud, 0);
+    timeouts.WriteTotalTimeoutConstant = SerialWriteTimeoutMs(baud, 0);
     ok = SetCommTimeouts(impl->port, &timeouts) != 0;
   }
-  if (ok) ok = GetCommState(impl->port, &dcb) != 0;
+  // Every field of the line settings, from zero: a raw line without flow
+  // control of any kind, whatever the port's last user left in it.
+  DCB dcb;
+  memset(&dcb, 0, sizeof dcb);
+  dcb.DCBlength = sizeof dcb;
   if (ok) {
     dcb.BaudRate = baud;
+    dcb.fBinary = 1;
+    dcb.fParity = parity != 0 ? 1 : 0;
+    dcb.fOutxCtsFlow = 0;
+    dcb.fOutxDsrFlow = 0;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDsrSensitivity = 0;
+    dcb.fTXContinueOnXoff = 1;
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
+    dcb.fErrorChar = 0;
+    dcb.fNull = 0;
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    dcb.fAbortOnError = 0;
+    dcb.XonLim = 0;
+    dcb.XoffLim = 0;
     dcb.ByteSize = byteSize;
     dcb.Parity = parity;
     dcb.StopBits = stopBits;
-    dcb.fBinary = 1;
-    dcb.fParity = parity != 0 ? 1 : 0;
-    dcb.fOutX = 0;
-    dcb.fInX = 0;
-    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    dcb.ErrorChar = 0;
+    dcb.EofChar = 0;
+    dcb.EvtChar = 0;
     ok = SetCommState(impl->port, &dcb) != 0;
   }
   if (!ok) {
@@ -84,6 +107,7 @@ bool SerialDevice::Open(const char* name, unsigned portNumber, uint32_t baud, ui
     delete impl;
     return false;
   }
+  impl->baud = baud;
   impl_ = impl;
   return true;
 }
@@ -110,19 +134,44 @@ void SerialDevice::Close() {
   impl_ = nullptr;
 }
 
+namespace {
+// A wait that was cancelled (Wine cancels pending waits every few
+// milliseconds) is simply made again. Any other failure is spaced out, never
+// retried at once; and a device that no longer answers ClearCommError, or
+// whose waits keep failing, has gone away (an adapter pulled): it does not
+// come back while the handle is open.
+SerialDevice::WaitResult WaitEnded(SerialDevice::Impl* impl, bool succeeded) {
+  if (succeeded) {
+    impl->failedWaits = 0;
+    return SerialDevice::kInput;
+  }
+  if (GetLastError() == ERROR_OPERATION_ABORTED) return SerialDevice::kFailed;
+  DWORD errors = 0;
+  COMSTAT stat{};
+  if (!ClearCommError(impl->port, &errors, &stat) || ++impl->failedWaits >= 5) return SerialDevice::kHungUp;
+  Sleep(10);
+  return SerialDevice::kFailed;
+}
+}  // namespace
+
 SerialDevice::WaitResult SerialDevice::WaitForInput() {
   if (!impl_) return kFailed;
   if (WaitForSingleObject(impl_->wake, 0) == WAIT_OBJECT_0) {
     ResetEvent(impl_->wake);
     return kWoken;
   }
+  // A wait reports bytes that arrive while it is pending: those that came
+  // between two waits (Wine also cancels pending waits now and then) are
+  // looked for first.
+  DWORD errors = 0;
+  COMSTAT stat{};
+  if (!ClearCommError(impl_->port, &errors, &stat)) return kHungUp;
+  impl_->pendingErrors |= errors;
+  if (stat.cbInQue > 0 || impl_->pendingErrors != 0) return kInput;
   DWORD mask = 0;
   ResetEvent(impl_->waitOv.hEvent);
-  if (WaitCommEvent(impl_->port, &mask, &impl_->waitOv)) return kInput;
-  if (GetLastError() != ERROR_IO_PENDING) {
-    Sleep(10);  // do not spin on a port that keeps failing
-    return kFailed;
-  }
+  if (WaitCommEvent(impl_->port, &mask, &impl_->waitOv)) return WaitEnded(impl_, true);
+  if (GetLastError() != ERROR_IO_PENDING) return WaitEnded(impl_, false);
   HANDLE handles[2] = {impl_->waitOv.hEvent, impl_->wake};
   DWORD r = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
   if (r == WAIT_OBJECT_0 + 1) {
@@ -133,18 +182,26 @@ SerialDevice::WaitResult SerialDevice::WaitForInput() {
     return kWoken;
   }
   DWORD ignored = 0;
-  if (!GetOverlappedResult(impl_->port, &impl_->waitOv, &ignored, TRUE)) return kFailed;
-  return kInput;
+  return WaitEnded(impl_, GetOverlappedResult(impl_->port, &impl_->waitOv, &ignored, TRUE) != 0);
 }
 
-uint32_t SerialDevice::ClearErrors(uint32_t* inQueue) {
-  if (inQueue) *inQueue = 0;
-  if (!impl_) return 0;
-  DWORD errors = 0;
+void SerialDevice::WaitForWake() {
+  if (!impl_) return;
+  WaitForSingleObject(impl_->wake, INFINITE);
+  ResetEvent(impl_->wake);
+}
+
+bool SerialDevice::ClearErrors(uint32_t* errors, uint32_t* inQueue) {
+  *errors = 0;
+  *inQueue = 0;
+  if (!impl_) return false;
+  DWORD flags = 0;
   COMSTAT stat{};
-  if (!ClearCommError(impl_->port, &errors, &stat)) return 0;
-  if (inQueue) *inQueue = stat.cbInQue;
-  return errors;
+  if (!ClearCommError(impl_->port, &flags, &stat)) return false;
+  *errors = flags | impl_->pendingErrors;
+  impl_->pendingErrors = 0;
+  *inQueue = stat.cbInQue;
+  return true;
 }
 
 int32_t SerialDevice::Read(uint8_t* buffer, uint32_t n) {
@@ -176,6 +233,19 @@ int32_t SerialDevice::Write(const uint8_t* buffer, uint32_t n) {
 
 void SerialDevice::Purge() {
   if (impl_) PurgeComm(impl_->port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+}
+
+void SerialDevice::PurgeInput() {
+  if (!impl_) return;
+  // Read out what is queued rather than purge it: a purge can end the
+  // reader's pending wait with an error. The caller keeps the reader's reads out.
+  uint8_t scrap[64];
+  for (int i = 0; i < 16; ++i) {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!ClearCommError(impl_->port, &errors, &stat) || stat.cbInQue == 0) return;
+    if (Read(scrap, stat.cbInQue < sizeof scrap ? stat.cbInQue : sizeof scrap) <= 0) return;
+  }
 }
 
 void SerialDevice::Wake() {

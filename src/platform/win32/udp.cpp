@@ -10,6 +10,10 @@
 
 #include "platform/platform.h"
 
+#ifndef SIO_UDP_CONNRESET
+#define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
+#endif
+
 namespace zarn {
 namespace platform {
 
@@ -37,6 +41,11 @@ bool UdpSocket::Create() {
     delete impl;
     return false;
   }
+  // Windows reports an ICMP "port unreachable" as an error of the next
+  // receive; such a datagram is no reply and no reason to stop receiving.
+  BOOL report = FALSE;
+  DWORD returned = 0;
+  WSAIoctl(impl->sock, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
   impl_ = impl;
   return true;
 }
@@ -109,6 +118,27 @@ UdpSocket::ReceiveResult UdpSocket::Receive(uint8_t* buffer, uint32_t capacity, 
   }
   *received = static_cast<uint32_t>(got);
   return kReceived;
+}
+
+void UdpSocket::Discard() {
+  if (!impl_) return;
+  char scrap[1];
+  for (int i = 0; i < 64; ++i) {
+    if (recv(impl_->sock, scrap, sizeof scrap, 0) == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) return;
+  }
+}
+
+bool UdpSocket::WaitReadable(uint32_t timeoutMs) {
+  if (!impl_) return false;
+  // select looks at the socket's state, not at the watch event, which stays
+  // the event thread's.
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(impl_->sock, &readable);
+  timeval tv;
+  tv.tv_sec = static_cast<long>(timeoutMs / 1000u);
+  tv.tv_usec = static_cast<long>(timeoutMs % 1000u) * 1000L;
+  return select(0, &readable, nullptr, nullptr, timeoutMs == kWaitForever ? nullptr : &tv) > 0;
 }
 
 UdpSocket::WaitResult UdpSocket::WaitEvents(uint32_t timeoutMs, uint32_t* events, int* readError) {

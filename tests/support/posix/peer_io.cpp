@@ -1,13 +1,16 @@
 // The peers' transports on POSIX: a pseudo-terminal and a BSD UDP socket.
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/socket.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <mutex>
 
 #include "peers.h"
 
@@ -17,6 +20,22 @@ namespace test {
 bool RunningUnderWine() { return false; }
 
 LinkedPorts LinkedSerialPorts() { return {}; }
+
+double ProcessCpuSeconds() {
+  timespec t;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+int ThreadCount() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.') ++n;
+    closedir(d);
+  }
+  return n;
+}
 
 struct SerialPeer::Io {
   int master = -1;
@@ -34,11 +53,16 @@ SerialPeer::SerialPeer() : io_(new Io) {
 }
 
 SerialPeer::~SerialPeer() {
+  HangUp();
+  delete io_;
+}
+
+void SerialPeer::HangUp() {
   running_ = false;
   if (thread_.joinable()) thread_.join();
   if (io_->master >= 0) close(io_->master);
   if (io_->slave >= 0) close(io_->slave);
-  delete io_;
+  io_->master = io_->slave = -1;
 }
 
 void SerialPeer::Send(const Reply& reply) {
@@ -71,6 +95,9 @@ void SerialPeer::Run() {
 
 struct UdpPeer::Io {
   int fd = -1;
+  std::mutex lock;
+  sockaddr_in last{};
+  bool haveLast = false;
 };
 
 UdpPeer::UdpPeer() : io_(new Io) {
@@ -102,11 +129,22 @@ void UdpPeer::Run() {
     socklen_t len = sizeof from;
     ssize_t n = recvfrom(io_->fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
     if (n < 0) continue;
+    {
+      std::lock_guard<std::mutex> lock(io_->lock);
+      io_->last = from;
+      io_->haveLast = true;
+    }
     Reply reply;
     Record(Bytes(buf, buf + n), &reply);
     Deliver(reply,
             [&](const Bytes& b) { sendto(io_->fd, b.data(), b.size(), 0, reinterpret_cast<sockaddr*>(&from), len); });
   }
+}
+
+void UdpPeer::SendRaw(const Bytes& bytes) {
+  std::lock_guard<std::mutex> lock(io_->lock);
+  if (io_->haveLast)
+    sendto(io_->fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&io_->last), sizeof io_->last);
 }
 
 }  // namespace test

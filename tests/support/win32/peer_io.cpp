@@ -2,6 +2,7 @@
 // library opens the first), and a Winsock UDP socket.
 #include <winsock2.h>
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <chrono>
 
@@ -24,6 +25,27 @@ bool RunningUnderWine() {
   return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+double ProcessCpuSeconds() {
+  FILETIME created, exited, kernel, user;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  auto seconds = [](const FILETIME& f) {
+    return ((static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 1e7;
+  };
+  return seconds(kernel) + seconds(user);
+}
+
+int ThreadCount() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  THREADENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  int n = 0;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++n;
+  CloseHandle(snapshot);
+  return n;
+}
+
 struct SerialPeer::Io {
   platform::SerialDevice device;
   platform::Mutex writeLock;
@@ -37,11 +59,15 @@ SerialPeer::SerialPeer() : io_(new Io) {
 }
 
 SerialPeer::~SerialPeer() {
+  HangUp();
+  delete io_;
+}
+
+void SerialPeer::HangUp() {
   running_ = false;
   io_->device.Wake();
   if (thread_.joinable()) thread_.join();
   io_->device.Close();
-  delete io_;
 }
 
 void SerialPeer::Send(const Reply& reply) {
@@ -57,8 +83,8 @@ void SerialPeer::Run() {
   Bytes pending;
   auto lastByte = std::chrono::steady_clock::now();
   while (running_) {
-    uint32_t waiting = 0;
-    io_->device.ClearErrors(&waiting);
+    uint32_t errors = 0, waiting = 0;
+    io_->device.ClearErrors(&errors, &waiting);
     if (waiting == 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     } else {
@@ -77,6 +103,9 @@ void SerialPeer::Run() {
 
 struct UdpPeer::Io {
   SOCKET sock = INVALID_SOCKET;
+  platform::Mutex lock;
+  sockaddr_in last{};
+  bool haveLast = false;
 };
 
 UdpPeer::UdpPeer() : io_(new Io) {
@@ -114,6 +143,11 @@ void UdpPeer::Run() {
     int len = sizeof from;
     const int n = recvfrom(io_->sock, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
     if (n < 0) continue;
+    {
+      platform::LockGuard lock(io_->lock);
+      io_->last = from;
+      io_->haveLast = true;
+    }
     Reply reply;
     Record(Bytes(buf, buf + n), &reply);
     Deliver(reply, [&](const Bytes& b) {
@@ -121,6 +155,13 @@ void UdpPeer::Run() {
              reinterpret_cast<sockaddr*>(&from), len);
     });
   }
+}
+
+void UdpPeer::SendRaw(const Bytes& bytes) {
+  platform::LockGuard lock(io_->lock);
+  if (io_->haveLast)
+    sendto(io_->sock, reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0,
+           reinterpret_cast<sockaddr*>(&io_->last), sizeof io_->last);
 }
 
 }  // namespace test
