@@ -87,31 +87,6 @@ int64_t DefaultOf(const obj::Object& o) {
   return 0;
 }
 
-// What the drive does with an object besides holding it: a store keeps the settings; commands are
-// written but not kept; monitors are the drive's own values, which a client cannot write.
-enum class Kind { kSetting, kCommand, kMonitor };
-
-Kind KindOf(const obj::Object& o) {
-  const obj::Object* commands[] = {
-      &obj::StoreParameters,  &obj::StoreParametersAll, &obj::ControlInput1,  &obj::ControlInput2,
-      &obj::ProcedureCommand, &obj::ProcedureArgument,  &obj::IndexNumber,    &obj::TargetPosition,
-      &obj::TargetTorque,     &obj::TargetVelocity,     &obj::DigitalOutputs, &obj::DigitalOutputMask,
-  };
-  const obj::Object* monitors[] = {
-      &obj::OpenProbe,           &obj::StateOutput,         &obj::HomingState,         &obj::FeedbackSpeed,
-      &obj::AccumOverload,       &obj::DcLinkVoltage,       &obj::SingleTurnData,      &obj::MultiTurnData,
-      &obj::DriveTemperature,    &obj::WarningCode,         &obj::ErrorCode,           &obj::ActualPosition,
-      &obj::ActualVelocity,      &obj::ActualTorque,        &obj::TouchProbeStatus,    &obj::TouchProbe1Positive,
-      &obj::TouchProbe1Negative, &obj::TouchProbe2Positive, &obj::TouchProbe2Negative, &obj::DigitalInputs,
-  };
-  auto same = [&o](const obj::Object* n) { return n->index == o.index && n->subIndex == o.subIndex; };
-  for (const obj::Object* n : commands)
-    if (same(n)) return Kind::kCommand;
-  for (const obj::Object* n : monitors)
-    if (same(n)) return Kind::kMonitor;
-  return Kind::kSetting;
-}
-
 }  // namespace
 
 Drive::Drive(const DriveConfig& config) : config_(config), random_(config.faults.seed) {
@@ -135,8 +110,10 @@ void Drive::Define(uint16_t index, uint8_t sub, uint8_t width, bool isSigned, in
 void Drive::ResetToDefaults() {
   dictionary_.clear();
   for (const obj::Object& o : obj::kAll) {
-    const Kind kind = KindOf(o);
-    Define(o.index, o.subIndex, o.width, o.isSigned, DefaultOf(o), kind == Kind::kSetting, kind == Kind::kMonitor);
+    // A store keeps the settings of the map; its monitors are the drive's own values, which a
+    // client cannot write; commands are written but not kept.
+    Define(o.index, o.subIndex, o.width, o.isSigned, DefaultOf(o), o.access == obj::Access::kSetting,
+           o.access == obj::Access::kMonitor);
   }
   for (int n = 1; n <= kSignals; ++n) {
     Define(uint16_t(obj::kInputSignalBase + n), 0, 2, false, n, true);

@@ -10,7 +10,7 @@ int main() {
   ZARN_ERROR_LIST(ZARN_DUMP_ERROR_)
   ZARN_MOTION_ERROR_LIST(ZARN_DUMP_ERROR_)
 #undef ZARN_DUMP_ERROR_
-#define ZARN_DUMP_OBJECT_(id, index, sub, width, isSigned, meaning) \
+#define ZARN_DUMP_OBJECT_(id, index, sub, width, isSigned, access, meaning) \
   std::printf("object\t%s\t%d\t%d\t%d\t%d\n", #id, index, sub, width, isSigned ? 1 : 0);
   ZARN_OBJECT_MAP(ZARN_DUMP_OBJECT_)
 #undef ZARN_DUMP_OBJECT_
