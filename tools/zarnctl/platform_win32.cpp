@@ -36,7 +36,7 @@ struct ConsoleState {
 ConsoleState g_console;
 
 HANDLE StandardHandle(Stream stream) {
-  return GetStdHandle(stream == Stream::kIn ? STD_INPUT_HANDLE
+  return GetStdHandle(stream == Stream::kIn    ? STD_INPUT_HANDLE
                       : stream == Stream::kOut ? STD_OUTPUT_HANDLE
                                                : STD_ERROR_HANDLE);
 }
