@@ -322,10 +322,10 @@ TEST_F(Services, WaitMoveDone) {
   long ms = MsSince(start);
   EXPECT_EQ(0, done);
   EXPECT_GE(ms, 100);
-  EXPECT_LT(ms, 250);
+  EXPECT_LT(ms, 1000);  // loose: a loaded machine may sleep long
   size_t polls = Wire().size();
-  EXPECT_GE(polls, 4u);
-  EXPECT_LE(polls, 11u);
+  EXPECT_GE(polls, 2u);   // polled again, not once
+  EXPECT_LE(polls, 11u);  // and not busily
   // A time-out of 0 still polls once and answers with the drive's state.
   EXPECT_EQ(0, ZARN_WaitMoveDone(1, 0, &done));
   EXPECT_EQ((Lines{"R 2121:00"}), Wire());

@@ -90,7 +90,6 @@ void CheckDriveId(const ConnectionOptions& o) {
 }
 
 struct Connection::Parts {
-  platform::PortClaim port;
   std::unique_ptr<zarn::sim::Drive> simDrive;
   std::unique_ptr<zarn::sim::UdpEndpoint> simEndpoint;
 };
@@ -106,8 +105,10 @@ std::unique_ptr<Connection> Connection::Open(const ConnectionOptions& o, const T
 
   if (!o.serial.empty()) {
     c->where_ = "serial " + o.serial + " at " + std::to_string(o.baud) + " bit/s, drive " + std::to_string(id);
+    // Why a port cannot be used, the system tells: probed here and let go at once, as the
+    // library holds the port alone (locked) while it is open.
     std::string detail;
-    const platform::PortState state = c->parts_->port.Claim(o.serial, &detail);
+    const platform::PortState state = platform::PortClaim().Claim(o.serial, &detail);
     const std::string hint = platform::PortHint(state);
     switch (state) {
       case platform::PortState::kOk: break;

@@ -32,7 +32,8 @@ void SetInterruptsHandled(bool handled);
 enum class PortState { kOk, kMissing, kPermission, kBusy, kNotSerial, kOther };
 
 // Holds a serial port for as long as it lives, so that a second zarnctl (or a
-// program that locks its ports) finds it busy instead of sharing the line.
+// program that locks its ports) finds it busy instead of sharing the line. On
+// Windows, where a COM port is one program's at a time anyway, it only probes.
 class PortClaim {
  public:
   PortClaim() = default;
