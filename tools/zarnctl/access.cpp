@@ -119,9 +119,13 @@ const ValueType& ChooseType(const Target& target, const std::string& given) {
 
 bool ParseInteger(const std::string& text, int64_t lo, int64_t hi, int64_t* out) {
   if (text.empty()) return false;
+  // Decimal, or hexadecimal after 0x: a leading zero does not make "010" octal 8.
+  const size_t digits = text[0] == '-' || text[0] == '+' ? 1 : 0;
+  const bool hex =
+      text.size() > digits + 2 && text[digits] == '0' && (text[digits + 1] == 'x' || text[digits + 1] == 'X');
   char* end = nullptr;
   errno = 0;
-  const long long v = strtoll(text.c_str(), &end, 0);
+  const long long v = strtoll(text.c_str(), &end, hex ? 16 : 10);
   if (*end != '\0' || errno != 0 || v < lo || v > hi) return false;
   *out = v;
   return true;

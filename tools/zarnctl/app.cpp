@@ -43,6 +43,7 @@ const Registry& Commands() {
     AddScanCommand(r);
     AddDemoCommand(r);
     AddShellCommand(r);
+    AddConsoleCommand(r);
     return r;
   }();
   return registry;
