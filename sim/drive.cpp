@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -514,7 +515,10 @@ bool Drive::Save() {
     f << out.str();
     if (!f.good()) return false;
   }
-  return std::rename(tmp.c_str(), config_.statePath.c_str()) == 0;
+  // Replaces the previous file in one step (std::rename does not on Windows).
+  std::error_code error;
+  std::filesystem::rename(tmp, config_.statePath, error);
+  return !error;
 }
 
 void Drive::Load() {

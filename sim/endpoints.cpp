@@ -1,15 +1,6 @@
 #include "endpoints.h"
 
-#include <arpa/inet.h>
-#include <errno.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <pty.h>
-#include <sys/socket.h>
-#include <termios.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -34,17 +25,6 @@ void AppendCrc(Bytes* b) {
   b->push_back(uint8_t(crc >> 8));
 }
 
-speed_t Speed(uint32_t baud) {
-  switch (baud) {
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 230400: return B230400;
-    default: return B115200;
-  }
-}
-
 }  // namespace
 
 std::string HexText(const uint8_t* data, size_t n) {
@@ -67,37 +47,19 @@ std::string Describe(const uint8_t* body, size_t n) {
 // ---------------------------------------------------------------- UDP
 UdpEndpoint::UdpEndpoint(Drive& drive, const std::string& host, uint16_t port, bool trace)
     : drive_(drive), trace_(trace) {
-  fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  if (inet_pton(AF_INET, host.c_str(), &a.sin_addr) != 1 || fd_ < 0 ||
-      bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    error_ = "cannot bind UDP " + host + ":" + std::to_string(port) + ": " + strerror(errno);
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-    return;
-  }
-  socklen_t len = sizeof a;
-  getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-  port_ = ntohs(a.sin_port);
-  thread_ = std::thread([this] { Run(); });
+  if (socket_.Bind(host, port, &error_)) thread_ = std::thread([this] { Run(); });
 }
 
 UdpEndpoint::~UdpEndpoint() {
   running_ = false;
   if (thread_.joinable()) thread_.join();
-  if (fd_ >= 0) close(fd_);
 }
 
 void UdpEndpoint::Run() {
   uint8_t in[2048];
   while (running_) {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0) continue;
-    sockaddr_in from{};
-    socklen_t fl = sizeof from;
-    ssize_t n = recvfrom(fd_, in, sizeof in, 0, reinterpret_cast<sockaddr*>(&from), &fl);
+    os::Sender from;
+    const int n = socket_.Receive(in, sizeof in, &from, 100);
     if (n <= 0) continue;
     const Faults f = drive_.GetFaults();
     const Answer a = drive_.Handle(in, size_t(n));
@@ -125,45 +87,22 @@ void UdpEndpoint::Run() {
     }
     if (drop) continue;
     Pause(f.delayMs);
-    sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), fl);
+    socket_.Send(reply.data(), reply.size(), from);
   }
 }
 
 // ---------------------------------------------------------------- serial
 SerialEndpoint::SerialEndpoint(std::vector<Drive*> drives, const std::string& device, uint32_t baud, bool trace)
     : drives_(std::move(drives)), trace_(trace) {
-  termios tio;
-  if (device.empty()) {
-    char name[128];
-    cfmakeraw(&tio);
-    if (openpty(&fd_, &slave_, name, &tio, nullptr) != 0) {
-      error_ = std::string("cannot open a pseudo-terminal: ") + strerror(errno);
-      fd_ = -1;
-      return;
-    }
-    path_ = name;
-  } else {
-    fd_ = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd_ < 0 || tcgetattr(fd_, &tio) != 0) {
-      error_ = "cannot open " + device + ": " + strerror(errno);
-      if (fd_ >= 0) close(fd_);
-      fd_ = -1;
-      return;
-    }
-    cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD;
-    cfsetspeed(&tio, Speed(baud));
-    tcsetattr(fd_, TCSANOW, &tio);
-    path_ = device;
-  }
+  const bool open = device.empty() ? line_.OpenPseudoTerminal(&path_, &error_) : line_.Open(device, baud, &error_);
+  if (!open) return;
+  if (!device.empty()) path_ = device;
   thread_ = std::thread([this] { Run(); });
 }
 
 SerialEndpoint::~SerialEndpoint() {
   running_ = false;
   if (thread_.joinable()) thread_.join();
-  if (fd_ >= 0) close(fd_);
-  if (slave_ >= 0) close(slave_);
 }
 
 void SerialEndpoint::Answer(const uint8_t* frameBytes, size_t length) {
@@ -214,8 +153,7 @@ void SerialEndpoint::Answer(const uint8_t* frameBytes, size_t length) {
   const size_t piece = f.chunkSize > 0 ? size_t(f.chunkSize) : reply.size();
   for (size_t at = 0; at < reply.size(); at += piece) {
     if (at > 0) Pause(f.chunkGapMs);
-    ssize_t w = write(fd_, reply.data() + at, std::min(piece, reply.size() - at));
-    (void)w;
+    line_.Write(reply.data() + at, std::min(piece, reply.size() - at));
   }
 }
 
@@ -224,15 +162,12 @@ void SerialEndpoint::Run() {
   size_t have = 0;
   auto lastByte = std::chrono::steady_clock::now();
   while (running_) {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, 20) > 0 && (p.revents & POLLIN)) {
-      ssize_t n = read(fd_, in + have, sizeof in - have);
-      if (n > 0) {
-        have += size_t(n);
-        lastByte = std::chrono::steady_clock::now();
-      } else if (n < 0 && errno == EIO) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // no client on the line
-      }
+    const int n = line_.Read(in + have, sizeof in - have, 20);
+    if (n > 0) {
+      have += size_t(n);
+      lastByte = std::chrono::steady_clock::now();
+    } else if (n < 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a line error: no busy loop
     }
     // 0x2B frames are found by their own length fields. A frame with another
     // function code ends where the line falls quiet; when its CRC holds, its

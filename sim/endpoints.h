@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "drive.h"
+#include "platform.h"
 
 namespace zarn {
 namespace sim {
@@ -18,15 +19,14 @@ class UdpEndpoint {
   // port 0 picks a free one. trace prints each request and reply.
   UdpEndpoint(Drive& drive, const std::string& host, uint16_t port, bool trace = false);
   ~UdpEndpoint();
-  bool Ok() const { return fd_ >= 0; }
-  uint16_t Port() const { return port_; }
+  bool Ok() const { return socket_.IsOpen(); }
+  uint16_t Port() const { return socket_.Port(); }
   const std::string& Error() const { return error_; }
 
  private:
   void Run();
   Drive& drive_;
-  int fd_ = -1;
-  uint16_t port_ = 0;
+  os::UdpSocket socket_;
   bool trace_;
   std::string error_;
   std::atomic<bool> running_{true};
@@ -35,10 +35,10 @@ class UdpEndpoint {
 
 class SerialEndpoint {
  public:
-  // device empty: a new pseudo-terminal, whose path Path() gives.
+  // device empty: a new pseudo-terminal (POSIX only), whose path Path() gives.
   SerialEndpoint(std::vector<Drive*> drives, const std::string& device, uint32_t baud, bool trace = false);
   ~SerialEndpoint();
-  bool Ok() const { return fd_ >= 0; }
+  bool Ok() const { return line_.IsOpen(); }
   const std::string& Path() const { return path_; }
   const std::string& Error() const { return error_; }
 
@@ -46,8 +46,7 @@ class SerialEndpoint {
   void Run();
   void Answer(const uint8_t* frame, size_t length);
   std::vector<Drive*> drives_;
-  int fd_ = -1;
-  int slave_ = -1;  // kept open so the line does not hang up between clients
+  os::SerialLine line_;
   std::string path_;
   bool trace_;
   std::string error_;

@@ -1,8 +1,4 @@
 // zarn-sim: virtual servo drives on UDP and on a serial line.
-#include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +8,7 @@
 
 #include "drive.h"
 #include "endpoints.h"
+#include "platform.h"
 
 using namespace zarn::sim;
 
@@ -26,8 +23,10 @@ const char kHelp[] =
     "Transports (at least one):\n"
     "  --udp HOST:PORT       one UDP socket per drive: the first drive on PORT, the\n"
     "                        next ones on PORT+1, PORT+2, ... (PORT 0: free ports)\n"
-    "  --serial-pty          a new pseudo-terminal carrying all drives (path printed)\n"
+    "  --serial-pty          a new pseudo-terminal carrying all drives (path printed;\n"
+    "                        not on Windows, which has no pseudo-terminals)\n"
     "  --serial DEVICE       an existing serial device carrying all drives\n"
+    "                        (/dev/ttyUSB0, COM3; e.g. one end of a null-modem pair)\n"
     "  --baud N              speed of --serial DEVICE (default 115200)\n"
     "\n"
     "Drives:\n"
@@ -56,7 +55,7 @@ const char kHelp[] =
     "  --trace               print every request and reply in hex\n"
     "  --help                this text\n"
     "\n"
-    "It runs until SIGINT or SIGTERM.\n";
+    "It runs until Ctrl+C or SIGTERM (on Windows also until its console closes).\n";
 
 bool ParseHostPort(const char* text, std::string* host, uint16_t* port) {
   const char* colon = strrchr(text, ':');
@@ -77,15 +76,7 @@ int Fail(const char* what, const char* value) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // SIGINT and SIGTERM stay pending until the wait at the end takes them, so a
-  // stop request that comes early (even before the drives are up) is not lost;
-  // the drives' threads inherit the mask and never take them.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-
+  os::PrepareForStopRequest();
   std::string udpHost, serialDevice, statePath;
   uint16_t udpPort = 0;
   bool udp = false, pty = false, trace = false;
@@ -175,6 +166,7 @@ int main(int argc, char** argv) {
     }
   }
   if (!udp && !pty && serialDevice.empty()) return Fail("give --udp, --serial-pty or --serial", nullptr);
+  if (pty && !serialDevice.empty()) return Fail("one serial line: give --serial-pty or --serial, not both", nullptr);
   if (ids.empty()) ids.push_back(1);
 
   std::vector<std::unique_ptr<Drive>> drives;
@@ -205,8 +197,7 @@ int main(int argc, char** argv) {
   }
   fflush(stdout);
 
-  int signal = 0;
-  sigwait(&stopSignals, &signal);
+  os::WaitForStopRequest();
   serial.reset();
   udpEndpoints.clear();
   drives.clear();

@@ -1,10 +1,15 @@
 #!/usr/bin/env python3
 """zarn-sim seen by a client that knows only the wire format: start the
-executable, then over raw UDP and over its pseudo-terminal enable drive 1,
-start an absolute move and read the position arriving at the target with the
-in-position bit set; requests it does not serve get exceptions."""
+executable, then over raw UDP and over its serial line enable a drive, start
+an absolute move and read the position arriving at the target with the
+in-position bit set; requests it does not serve get exceptions; Ctrl+C (SIGINT)
+stops it cleanly.
+    sim_wire_test.py SIM-COMMAND...                  serial line on a new pseudo-terminal
+    sim_wire_test.py --serial PORT DEVICE SIM-COMMAND...
+        the sim opens PORT (e.g. COM2 under Wine), this client DEVICE, the other end of PORT"""
 import os
 import select
+import signal
 import socket
 import struct
 import subprocess
@@ -13,7 +18,12 @@ import termios
 import time
 import tty
 
-sim = sys.argv[1]
+args = sys.argv[1:]
+serial_option, client_device = ["--serial-pty"], None
+if args[0] == "--serial":
+    serial_option, client_device, args = ["--serial", args[1]], args[2], args[3:]
+sim = args
+TIMEOUT = 5.0  # per reply: room for a loaded machine and Wine
 
 
 def crc16(data):
@@ -36,7 +46,7 @@ def write_body(index, sub, data):
 class Udp:
     def __init__(self, port):
         self.s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.s.settimeout(1.0)
+        self.s.settimeout(TIMEOUT)
         self.s.connect(("127.0.0.1", port))
 
     def exchange(self, body):
@@ -59,8 +69,8 @@ class Serial:
         os.write(self.fd, frame)
         expected = len(frame) if body[2] == 0x80 else None
         reply = b""
-        deadline = time.time() + 1.0
-        while time.time() < deadline:
+        deadline = time.time() + TIMEOUT
+        while select.select([self.fd], [], [], max(0, deadline - time.time()))[0]:
             reply += os.read(self.fd, 256)
             if expected is None and len(reply) >= 13:
                 expected = 15 + (reply[11] << 8 | reply[12])
@@ -89,17 +99,30 @@ def drive_a_move(link, target):
     return False
 
 
-proc = subprocess.Popen([sim, "--udp", "127.0.0.1:0", "--serial-pty", "--drives", "1,2"],
-                        stdout=subprocess.PIPE, text=True)
+def read_line(proc, deadline):
+    text = b""
+    while not text.endswith(b"\n"):  # byte by byte: nothing read ahead of select
+        if not select.select([proc.stdout], [], [], max(0, deadline - time.time()))[0]:
+            raise TimeoutError("zarn-sim printed nothing in time")
+        byte = os.read(proc.stdout.fileno(), 1)
+        if not byte:
+            raise EOFError("zarn-sim ended")
+        text += byte
+    return text.decode().strip()
+
+
+proc = subprocess.Popen(sim + ["--udp", "127.0.0.1:0", *serial_option, "--drives", "1,2"],
+                        stdout=subprocess.PIPE)
 try:
     endpoints = {}
+    deadline = time.time() + 60  # Wine starts slowly on a busy machine
     for _ in range(3):
-        line = proc.stdout.readline().strip()
+        line = read_line(proc, deadline)
         print(line)
         if line.startswith("drive 1: udp"):
             endpoints["udp1"] = int(line.rsplit(":", 1)[1])
         elif line.startswith("serial line:"):
-            endpoints["serial"] = line.split()[2]
+            endpoints["serial"] = client_device or line.split()[2]
     ok_udp = drive_a_move(Udp(endpoints["udp1"]), 25000)
     ok_serial = drive_a_move(Serial(endpoints["serial"], 2), -12000)
     # An unknown object is refused with exception 2; another function code with 1.
@@ -112,12 +135,18 @@ try:
     serial = Serial(endpoints["serial"], 2)
     request = bytes([0x02, 0x03, 0x00, 0x00, 0x00, 0x0A])
     os.write(serial.fd, request + struct.pack("<H", crc16(request)))
-    reply, deadline = b"", time.time() + 5.0  # generous: the drive may run under a sanitizer on a busy machine
+    reply, deadline = b"", time.time() + TIMEOUT
     while len(reply) < 5 and select.select([serial.fd], [], [], max(0, deadline - time.time()))[0]:
         reply += os.read(serial.fd, 64)
     assert reply == bytes([0x02, 0x83, 0x01]) + struct.pack("<H", crc16(bytes([0x02, 0x83, 0x01]))), reply.hex()
     print(f"udp move: {'ok' if ok_udp else 'FAILED'}; serial move: {'ok' if ok_serial else 'FAILED'}")
-    sys.exit(0 if ok_udp and ok_serial else 1)
+    # Ctrl+C: the drives stop, the sim says so and exits 0.
+    proc.send_signal(signal.SIGINT)
+    rest = proc.communicate(timeout=30)[0].decode().replace("\r", "")
+    stopped = proc.returncode == 0 and rest.strip().endswith("zarn-sim: stopped")
+    print(f"Ctrl+C: exit {proc.returncode}, {'stopped' if stopped else 'NOT stopped: ' + repr(rest)}")
+    sys.exit(0 if ok_udp and ok_serial and stopped else 1)
 finally:
-    proc.terminate()
-    proc.wait(timeout=5)
+    if proc.poll() is None:
+        proc.kill()
+        proc.wait(timeout=10)

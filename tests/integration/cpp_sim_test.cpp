@@ -10,6 +10,7 @@
 
 #include "drive.h"
 #include "endpoints.h"
+#include "peers.h"
 #include "zarn/zarn.hpp"
 
 namespace zarn {
@@ -169,8 +170,10 @@ TEST(CppSimConnections, DestructorsCloseUdpAndTheLastOneTheSerialLine) {
   };
   sim::Drive one(config(7)), two(config(8));
   sim::UdpEndpoint udp(one, "127.0.0.1", 0);
-  sim::SerialEndpoint line({&one, &two}, "", 115200);
-  ASSERT_TRUE(line.Ok());
+  const test::LinkedPorts ports = test::LinkedSerialPorts();
+  sim::SerialEndpoint line({&one, &two}, ports.farEnd, 115200);
+  ASSERT_TRUE(line.Ok()) << line.Error();
+  const std::string port = ports.library.empty() ? line.Path() : ports.library;
   uint16_t word = 0;
   {
     Drive overUdp = Drive::OpenUdp(9, "127.0.0.1", udp.Port());
@@ -178,22 +181,22 @@ TEST(CppSimConnections, DestructorsCloseUdpAndTheLastOneTheSerialLine) {
   }
   EXPECT_EQ(ZARN_E_NO_CONNECTION, ZARN_ReadWord(9, 0x2121, 0, &word));
   {
-    Drive first = Drive::OpenSerial(7, line.Path(), 115200);
+    Drive first = Drive::OpenSerial(7, port, 115200);
     try {
-      Drive::OpenSerial(8, line.Path(), 9600);
+      Drive::OpenSerial(8, port, 9600);
       ADD_FAILURE() << "the line is open at 115200";
     } catch (const Error& e) {
       EXPECT_EQ(make_error_code(ZARN_E_SERIAL_OPEN), e.code());
     }
-    Drive second = Drive::OpenSerial(8, line.Path(), 115200);
+    Drive second = Drive::OpenSerial(8, port, 115200);
     first = Drive();  // the line stays open for the second drive
     EXPECT_EQ(0, second.Position());
-    first = Drive::OpenSerial(7, line.Path(), 115200);  // an id released on a line still open
+    first = Drive::OpenSerial(7, port, 115200);  // an id released on a line still open
     EXPECT_EQ(0, first.Position());
   }
   EXPECT_EQ(ZARN_E_NO_CONNECTION, ZARN_ReadWord(7, 0x2121, 0, &word));
   EXPECT_EQ(ZARN_E_NO_CONNECTION, ZARN_ReadWord(8, 0x2121, 0, &word));
-  Drive again = Drive::OpenSerial(8, line.Path(), 115200);  // every id was closed with the line
+  Drive again = Drive::OpenSerial(8, port, 115200);  // every id was closed with the line
   EXPECT_EQ(0, again.Position());
 }
 

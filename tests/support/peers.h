@@ -98,6 +98,15 @@ class UdpPeer : public PeerBase {
   uint16_t port_ = 0;
 };
 
+// The two ends of a serial line whose far end is not a SerialPeer (zarn-sim's
+// serial endpoint): on POSIX both empty, the far end opens a new
+// pseudo-terminal and the library its path; on Windows the linked COM ports.
+struct LinkedPorts {
+  std::string farEnd;
+  std::string library;
+};
+LinkedPorts LinkedSerialPorts();
+
 // True when the tests run under Wine rather than on Windows or POSIX.
 bool RunningUnderWine();
 // Skips a test under Wine, with the reason printed in the output.

@@ -119,9 +119,13 @@ const ValueType& ChooseType(const Target& target, const std::string& given) {
 
 bool ParseInteger(const std::string& text, int64_t lo, int64_t hi, int64_t* out) {
   if (text.empty()) return false;
+  // Decimal, or hexadecimal after 0x: a leading zero does not make "010" octal 8.
+  const size_t digits = text[0] == '-' || text[0] == '+' ? 1 : 0;
+  const bool hex =
+      text.size() > digits + 2 && text[digits] == '0' && (text[digits + 1] == 'x' || text[digits + 1] == 'X');
   char* end = nullptr;
   errno = 0;
-  const long long v = strtoll(text.c_str(), &end, 0);
+  const long long v = strtoll(text.c_str(), &end, hex ? 16 : 10);
   if (*end != '\0' || errno != 0 || v < lo || v > hi) return false;
   *out = v;
   return true;
@@ -142,53 +146,34 @@ Value ParseValue(const std::string& text, const ValueType& type) {
   return v;
 }
 
+namespace {
+// One typed read through its export: the value widened into *out.
+template <typename T>
+int32_t ReadAs(const Link& link, const std::string& what, int32_t(ZARN_CALL* read)(uint8_t, uint16_t, uint8_t, T*),
+               const Target& t, Value* out) {
+  T v = 0;
+  const int32_t code = link.Call(what, read, t.index, t.subIndex, &v);
+  out->number = v;
+  return code;
+}
+}  // namespace
+
 int32_t ReadTyped(const Link& link, const Target& t, const ValueType& type, Value* out) {
   const std::string what = "read " + t.Label();
-  int32_t code = ZARN_OK;
   switch (type.width * (type.isSigned ? -1 : 1)) {
-    case 1: {
-      uint8_t v = 0;
-      code = link.Call(what, ZARN_ReadByte, t.index, t.subIndex, &v);
-      out->number = v;
-      break;
-    }
-    case -1: {
-      int8_t v = 0;
-      code = link.Call(what, ZARN_ReadByteS, t.index, t.subIndex, &v);
-      out->number = v;
-      break;
-    }
-    case 2: {
-      uint16_t v = 0;
-      code = link.Call(what, ZARN_ReadWord, t.index, t.subIndex, &v);
-      out->number = v;
-      break;
-    }
-    case -2: {
-      int16_t v = 0;
-      code = link.Call(what, ZARN_ReadWordS, t.index, t.subIndex, &v);
-      out->number = v;
-      break;
-    }
-    case 4: {
-      uint32_t v = 0;
-      code = link.Call(what, ZARN_ReadDWord, t.index, t.subIndex, &v);
-      out->number = v;
-      break;
-    }
-    case -4: {
-      int32_t v = 0;
-      code = link.Call(what, ZARN_ReadDWordS, t.index, t.subIndex, &v);
-      out->number = v;
-      break;
-    }
+    case 1: return ReadAs(link, what, ZARN_ReadByte, t, out);
+    case -1: return ReadAs(link, what, ZARN_ReadByteS, t, out);
+    case 2: return ReadAs(link, what, ZARN_ReadWord, t, out);
+    case -2: return ReadAs(link, what, ZARN_ReadWordS, t, out);
+    case 4: return ReadAs(link, what, ZARN_ReadDWord, t, out);
+    case -4: return ReadAs(link, what, ZARN_ReadDWordS, t, out);
     default: {
       char text[33] = "";
-      code = link.Call(what, ZARN_ReadString, t.index, t.subIndex, text);
+      const int32_t code = link.Call(what, ZARN_ReadString, t.index, t.subIndex, text);
       out->text = text;
+      return code;
     }
   }
-  return code;
 }
 
 int32_t WriteTyped(const Link& link, const Target& t, const ValueType& type, const Value& v) {

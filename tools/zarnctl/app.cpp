@@ -43,6 +43,7 @@ const Registry& Commands() {
     AddScanCommand(r);
     AddDemoCommand(r);
     AddShellCommand(r);
+    AddConsoleCommand(r);
     return r;
   }();
   return registry;
@@ -62,6 +63,9 @@ std::unique_ptr<CLI::App> BuildApp(const Registry& registry, Settings& s, LineKi
       kind == LineKind::kCommandLine ? "zarnctl" : "");
   app->require_subcommand(1);
   app->fallthrough();  // session options may also follow the command
+  // The same command line everywhere: an argument such as /tmp/drive.json is a
+  // file, never a Windows-style /option (subcommands inherit this).
+  app->allow_windows_style_options(false);
   AddSessionOptions(*app, s);
   if (kind == LineKind::kCommandLine) {
     app->set_version_flag("--version", VersionText());

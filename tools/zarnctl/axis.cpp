@@ -250,7 +250,7 @@ int32_t Axis::StartHoming(int8_t method, const HomingProfile& p) const {
   return start;
 }
 
-bool Axis::WaitHomed(int8_t method, const HomingProfile& p, int32_t start, const Watcher& watch) const {
+bool Axis::WaitHomed(const HomingProfile& p, int32_t start, const Watcher& watch) const {
   bool started = false;
   PollOptions o;
   o.timeout = timeout_;
@@ -260,9 +260,9 @@ bool Axis::WaitHomed(int8_t method, const HomingProfile& p, int32_t start, const
     const int32_t position = Position();
     CheckStillRunning(s, "home", position);
     // A homing-done bit left from the last homing ends nothing until this one
-    // is seen to run (method 35 ends at once, at the offset).
-    if (!s.homed || position != start || (method == obj::kHomeOnCurrentPosition && position == p.offset))
-      started = true;
+    // is seen to run, or to have ended where every homing ends: at the offset
+    // (method 35 at once; any method that starts on its home position within a tick).
+    if (!s.homed || position != start || position == p.offset) started = true;
     if (watch) watch(position);
     return started && s.homed;
   });

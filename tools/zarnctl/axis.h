@@ -67,7 +67,7 @@ class Axis {
   bool WaitMoveDone(const Watcher& watch) const;
   // Starts homing with a rising edge of the homing start bit; the position before it.
   int32_t StartHoming(int8_t method, const HomingProfile& profile) const;
-  bool WaitHomed(int8_t method, const HomingProfile& profile, int32_t start, const Watcher& watch) const;
+  bool WaitHomed(const HomingProfile& profile, int32_t start, const Watcher& watch) const;
 
   // After Ctrl+C during motion: stops the axis (a second Ctrl+C: emergency
   // stop), waits for standstill and throws the interruption with the position.

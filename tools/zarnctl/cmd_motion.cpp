@@ -119,7 +119,7 @@ Runner DefineHome(CLI::App& c) {
     }
     Progress bar(s.Out(), "homing");
     const auto t0 = std::chrono::steady_clock::now();
-    const bool homed = axis.WaitHomed(int8_t(a->method), a->profile, start, [&](int32_t position) {
+    const bool homed = axis.WaitHomed(a->profile, start, [&](int32_t position) {
       const double spent = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
       bar.Update(std::min(0.95, spent / double(s.Timeout().count())), PositionNote(position));
     });
@@ -216,7 +216,7 @@ Runner DefineRecord(CLI::App& c) {
       };
       if (d->homing) {
         const int32_t start = axis.StartHoming(int8_t(d->home.method), d->home.profile);
-        ended = axis.WaitHomed(int8_t(d->home.method), d->home.profile, start, watch);
+        ended = axis.WaitHomed(d->home.profile, start, watch);
       } else {
         d->move.Start(link, axis);
         ended = axis.WaitMoveDone(watch);

@@ -12,5 +12,6 @@ void AddParameterCommands(Registry& registry);  // backup, restore, store
 void AddScanCommand(Registry& registry);
 void AddDemoCommand(Registry& registry);
 void AddShellCommand(Registry& registry);
+void AddConsoleCommand(Registry& registry);  // console/command.cpp (absent.cpp on Windows)
 
 }  // namespace zarnctl

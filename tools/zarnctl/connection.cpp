@@ -108,21 +108,20 @@ std::unique_ptr<Connection> Connection::Open(const ConnectionOptions& o, const T
     // Why a port cannot be used, the system tells: probed here and let go at once, as the
     // library holds the port alone (locked) while it is open.
     std::string detail;
-    switch (platform::PortClaim().Claim(o.serial, &detail)) {
+    const platform::PortState state = platform::PortClaim().Claim(o.serial, &detail);
+    const std::string hint = platform::PortHint(state);
+    switch (state) {
       case platform::PortState::kOk: break;
       case platform::PortState::kMissing:
-        throw ConnectionFailure(context, o.serial + " does not exist (" + detail + ")",
-                                "check the device name and that the adapter is plugged in (ls /dev/tty*)");
+        throw ConnectionFailure(context, o.serial + " does not exist (" + detail + ")", hint);
       case platform::PortState::kPermission:
-        throw ConnectionFailure(context, "no permission to open " + o.serial + " (" + detail + ")",
-                                "add your user to the group that owns the device (often dialout) and log in again");
+        throw ConnectionFailure(context, "no permission to open " + o.serial + " (" + detail + ")", hint);
       case platform::PortState::kBusy:
         throw ConnectionFailure(context, o.serial + " is busy (" + detail + ")",
                                 "another program uses the port: close it, or use the shell (zarnctl shell) to keep "
                                 "one connection for many commands");
       case platform::PortState::kNotSerial:
-        throw ConnectionFailure(context, o.serial + " is not a serial device (" + detail + ")",
-                                "give the serial adapter's device, e.g. /dev/ttyUSB0");
+        throw ConnectionFailure(context, o.serial + " is not a serial device (" + detail + ")", hint);
       case platform::PortState::kOther:
         throw ConnectionFailure(context, "cannot open " + o.serial + " (" + detail + ")", "");
     }

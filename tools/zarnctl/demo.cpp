@@ -1,7 +1,9 @@
 // demo: the whole job on two virtual drives started in this process, one over
-// UDP and one on a serial pseudo-terminal: home, move, an alarm at a limit
-// switch, its reset, and a plot of drive 1's motion.
+// UDP and one on a serial pseudo-terminal (over UDP too where the system has
+// none, as Windows): home, move, an alarm at a limit switch, its reset, and a
+// plot of drive 1's motion.
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "access.h"
@@ -25,7 +27,6 @@ Runner DefineDemo(CLI::App&) {
   return [](Session& s) {
     using zarn::sim::DriveConfig;
     const Output out = s.Out();
-    out.Say("zarn demo: virtual drives, one over UDP and one on a serial pseudo-terminal\n");
     DriveConfig first;
     first.id = 1;
     first.homeSwitchPosition = kHomeSwitch;
@@ -35,8 +36,12 @@ Runner DefineDemo(CLI::App&) {
     zarn::sim::Drive udpDrive(first), serialDrive(second);
     zarn::sim::UdpEndpoint udp(udpDrive, "127.0.0.1", 0);
     zarn::sim::SerialEndpoint line({&serialDrive}, "", 115200);
-    if (!udp.Ok() || !line.Ok())
-      throw SystemFailure("demo", "cannot start the virtual drives: " + udp.Error() + line.Error());
+    std::unique_ptr<zarn::sim::UdpEndpoint> udp2;
+    if (!line.Ok()) udp2 = std::make_unique<zarn::sim::UdpEndpoint>(serialDrive, "127.0.0.1", 0);
+    if (!udp.Ok() || (udp2 && !udp2->Ok()))
+      throw SystemFailure("demo", "cannot start the virtual drives: " + udp.Error() + (udp2 ? udp2->Error() : ""));
+    out.Say(udp2 ? "zarn demo: two virtual drives over UDP\n"
+                 : "zarn demo: virtual drives, one over UDP and one on a serial pseudo-terminal\n");
 
     // Both drives through the C++ API, closed again however the demo ends.
     zarn::Drive apis[2];
@@ -44,9 +49,15 @@ Runner DefineDemo(CLI::App&) {
     links[0].Api("open drive 1 over UDP",
                  [&](zarn::Drive& d) { d = zarn::Drive::OpenUdp(1, "127.0.0.1", udp.Port()); });
     out.Say("drive 1: UDP 127.0.0.1:" + std::to_string(udp.Port()));
-    links[1].Api("open drive 2 on the serial line",
-                 [&](zarn::Drive& d) { d = zarn::Drive::OpenSerial(2, line.Path(), 115200); });
-    out.Say("drive 2: serial " + line.Path() + " at 115200 bit/s\n");
+    if (udp2) {
+      links[1].Api("open drive 2 over UDP",
+                   [&](zarn::Drive& d) { d = zarn::Drive::OpenUdp(2, "127.0.0.1", udp2->Port()); });
+      out.Say("drive 2: UDP 127.0.0.1:" + std::to_string(udp2->Port()) + "\n");
+    } else {
+      links[1].Api("open drive 2 on the serial line",
+                   [&](zarn::Drive& d) { d = zarn::Drive::OpenSerial(2, line.Path(), 115200); });
+      out.Say("drive 2: serial " + line.Path() + " at 115200 bit/s\n");
+    }
 
     const Axis axis1(links[0], std::chrono::seconds(10));
     std::vector<Sample> samples;
@@ -73,14 +84,14 @@ Runner DefineDemo(CLI::App&) {
       out.Say("servo enabled");
       const HomingProfile homing{200000, 20000, 4000000, 0};
       const int32_t start = axis.StartHoming(1, homing);
-      if (!axis.WaitHomed(1, homing, start, record)) throw IncompleteFailure("demo", "homing did not end");
+      if (!axis.WaitHomed(homing, start, record)) throw IncompleteFailure("demo", "homing did not end");
       out.Say("homed on the home sensor: position " + std::to_string(axis.Position()));
       int32_t position = move(axis, false, 40000, Profile{100000, 400000, 400000});
       out.Say("absolute move to 40000: position " + std::to_string(position) + ", in position");
       position = move(axis, true, -15000, Profile{150000, 1000000, 600000});
       out.Say("relative move by -15000: position " + std::to_string(position) + ", in position");
       drives.push_back(Json{{"id", link.Id()},
-                            {"transport", link.Id() == 1 ? "udp" : "serial"},
+                            {"transport", link.Id() == 1 || udp2 ? "udp" : "serial"},
                             {"homed", true},
                             {"position", position}});
     }

@@ -9,6 +9,7 @@
 int main(int argc, char** argv) {
   using namespace zarnctl;
   platform::CatchInterrupts();
+  platform::PrepareConsole();
   Settings settings;
   // Known before parsing, so that a usage error is reported in JSON too.
   for (int i = 1; i < argc; ++i)

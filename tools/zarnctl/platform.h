@@ -1,6 +1,7 @@
 // What zarnctl asks of the operating system, behind one portable interface:
 // terminals, interrupts, serial-port checks, host names and raw key input.
-// platform_posix.cpp implements it; nothing else in zarnctl calls the system.
+// platform_posix.cpp and platform_win32.cpp implement it; nothing else in
+// zarnctl calls the system.
 #pragma once
 
 #include <string>
@@ -8,7 +9,13 @@
 namespace zarnctl {
 namespace platform {
 
+// Call once at start: a console that shows UTF-8 (Windows), put back as it
+// was at exit.
+void PrepareConsole();
+
 enum class Stream { kIn, kOut, kErr };
+// Input: typed at a terminal. Output: a terminal that draws escape sequences
+// (progress bars, redrawn lines); false when redirected.
 bool IsTerminal(Stream stream);
 
 // Ctrl+C and termination requests (SIGINT, SIGTERM) are counted by a thread
@@ -25,7 +32,8 @@ void SetInterruptsHandled(bool handled);
 enum class PortState { kOk, kMissing, kPermission, kBusy, kNotSerial, kOther };
 
 // Holds a serial port for as long as it lives, so that a second zarnctl (or a
-// program that locks its ports) finds it busy instead of sharing the line.
+// program that locks its ports) finds it busy instead of sharing the line. On
+// Windows, where a COM port is one program's at a time anyway, it only probes.
 class PortClaim {
  public:
   PortClaim() = default;
@@ -38,6 +46,10 @@ class PortClaim {
  private:
   int handle_ = -1;
 };
+
+// What to try when a port is missing, not allowed or not a serial device, in
+// this system's terms.
+std::string PortHint(PortState state);
 
 // The dotted IPv4 form of a host name or address; false with *error when the
 // name does not resolve to an IPv4 address.

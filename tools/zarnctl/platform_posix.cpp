@@ -32,6 +32,8 @@ void RestoreTerminal() {
 
 }  // namespace
 
+void PrepareConsole() {}
+
 bool IsTerminal(Stream stream) {
   const int fd = stream == Stream::kIn ? STDIN_FILENO : stream == Stream::kOut ? STDOUT_FILENO : STDERR_FILENO;
   return isatty(fd) == 1;
@@ -96,6 +98,16 @@ PortState PortClaim::Claim(const std::string& name, std::string* detail) {
   }
   handle_ = fd;
   return PortState::kOk;
+}
+
+std::string PortHint(PortState state) {
+  switch (state) {
+    case PortState::kMissing: return "check the device name and that the adapter is plugged in (ls /dev/tty*)";
+    case PortState::kPermission:
+      return "add your user to the group that owns the device (often dialout) and log in again";
+    case PortState::kNotSerial: return "give the serial adapter's device, e.g. /dev/ttyUSB0";
+    default: return "";
+  }
 }
 
 bool ResolveIPv4(const std::string& host, std::string* dotted, std::string* error) {

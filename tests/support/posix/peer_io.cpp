@@ -19,6 +19,8 @@ namespace test {
 
 bool RunningUnderWine() { return false; }
 
+LinkedPorts LinkedSerialPorts() { return {}; }
+
 double ProcessCpuSeconds() {
   timespec t;
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);

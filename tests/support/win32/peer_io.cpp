@@ -18,6 +18,8 @@ const char kLibraryPort[] = "COM1";
 const char kPeerPort[] = "COM2";
 }  // namespace
 
+LinkedPorts LinkedSerialPorts() { return {kPeerPort, kLibraryPort}; }
+
 bool RunningUnderWine() {
   HMODULE ntdll = GetModuleHandleA("ntdll.dll");
   return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
