@@ -63,7 +63,7 @@ TEST_F(SimOverUdp, TrapezoidalMoveTakesItsTimeAndEndsInPosition) {
   ASSERT_EQ(0, ZARN_WaitMoveDone(1, 3000, &done));
   const long ms = MsSince(start);
   EXPECT_EQ(1, done);
-  EXPECT_GE(ms, 690);
+  EXPECT_GE(ms, 680);   // 700 ms of motion; a late tick of a loaded machine ends it a step early
   EXPECT_LE(ms, 1100);  // the polls add their requests; a loaded machine adds more
   EXPECT_EQ(100000, Position());
 }
