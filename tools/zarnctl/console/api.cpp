@@ -255,16 +255,7 @@ Json WriteObject(const Link& link, const Target& t, const Json& body) {
 Json Fresh(Station& station, zarn::Drive& drive) {
   const zarn::DriveStatus s = drive.Status();
   Json state = station.State();
-  state["status"] = {{"servo_on", s.servoOn},
-                     {"alarm", s.alarm},
-                     {"alarm_code", s.alarmCode},
-                     {"emergency_stop", s.emergencyStop},
-                     {"servo_enable_command", s.servoEnableCommand},
-                     {"stop_command", s.stopCommand},
-                     {"in_position", s.inPosition},
-                     {"in_velocity", s.inVelocity},
-                     {"torque_limit", s.torqueLimit},
-                     {"homed", s.homed}};
+  state["status"] = StatusJson(s);
   state["position"] = drive.Position();
   return state;
 }

@@ -215,6 +215,19 @@ SampleBatch Station::SamplesAfter(uint64_t after) const {
   return batch;
 }
 
+Json StatusJson(const zarn::DriveStatus& s) {
+  return {{"servo_on", s.servoOn},
+          {"alarm", s.alarm},
+          {"alarm_code", s.alarmCode},
+          {"emergency_stop", s.emergencyStop},
+          {"servo_enable_command", s.servoEnableCommand},
+          {"stop_command", s.stopCommand},
+          {"in_position", s.inPosition},
+          {"in_velocity", s.inVelocity},
+          {"torque_limit", s.torqueLimit},
+          {"homed", s.homed}};
+}
+
 Json Station::State() const {
   std::lock_guard<std::mutex> lock(data_);
   Json connection = {{"state", answering_ ? "connected" : (lastCode_ == ZARN_OK ? "connecting" : "no reply")},
@@ -226,17 +239,7 @@ Json Station::State() const {
   }
   Json state = {{"drive", id_}, {"where", where_}, {"connection", connection}};
   if (haveStatus_) {
-    const zarn::DriveStatus& s = status_;
-    state["status"] = {{"servo_on", s.servoOn},
-                       {"alarm", s.alarm},
-                       {"alarm_code", s.alarmCode},
-                       {"emergency_stop", s.emergencyStop},
-                       {"servo_enable_command", s.servoEnableCommand},
-                       {"stop_command", s.stopCommand},
-                       {"in_position", s.inPosition},
-                       {"in_velocity", s.inVelocity},
-                       {"torque_limit", s.torqueLimit},
-                       {"homed", s.homed}};
+    state["status"] = StatusJson(status_);
   } else {
     state["status"] = nullptr;
   }

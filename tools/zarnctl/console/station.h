@@ -21,6 +21,9 @@
 namespace zarnctl {
 namespace console {
 
+// A drive's status as the page and the API show it.
+Json StatusJson(const zarn::DriveStatus& s);
+
 using Clock = std::chrono::steady_clock;
 
 struct Sample {
